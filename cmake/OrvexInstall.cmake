@@ -1,0 +1,1 @@
+# Install rules are completed with the packaging work.
