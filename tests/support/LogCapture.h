@@ -5,11 +5,11 @@
 // any thread while a test reads them.
 #pragma once
 
+#include <log4cxx/level.h>
+
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <log4cxx/level.h>
 
 namespace orvex {
 namespace test {
@@ -23,8 +23,16 @@ class LogCapture {
   LogCapture(const LogCapture&) = delete;
   LogCapture& operator=(const LogCapture&) = delete;
 
+  // One captured event: the log4cxx level name ("DEBUG" ...) and the rendered message.
+  struct Entry {
+    std::string level;
+    std::string text;
+  };
+
   // The rendered messages (the text handed to log4cxx, without any layout), in order.
   std::vector<std::string> lines() const;
+  // The captured events with their levels, in order.
+  std::vector<Entry> entries() const;
   // The lines containing `needle`.
   std::vector<std::string> linesContaining(const std::string& needle) const;
   void clear();
