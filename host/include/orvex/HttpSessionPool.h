@@ -28,10 +28,10 @@ class ORVEX_API HttpSessionPool {
 
   // What the pool did so far, for diagnostics and tests.
   struct Stats {
-    uint64_t pops = 0;      // sessions handed out
-    uint64_t pushes = 0;    // sessions given back
-    uint64_t created = 0;   // sessions made (by addSession and by pop)
-    uint64_t misses = 0;    // pops of an unknown key
+    uint64_t pops = 0;     // sessions handed out
+    uint64_t pushes = 0;   // sessions given back
+    uint64_t created = 0;  // sessions made (by addSession and by pop)
+    uint64_t misses = 0;   // pops of an unknown key
   };
 
   HttpSessionPool();
@@ -39,13 +39,15 @@ class ORVEX_API HttpSessionPool {
 
   // Registers `count` new idle sessions under the "Host" option (a string). Later calls for the
   // same key replace its options and add sessions. Fails with INVALID_PARAM when "Host" is
-  // missing or not a string.
+  // missing or not a string, and with UNKNOWN when the factory could not make every session (the
+  // ones made are kept).
   ResultStatus addSession(const SessionOptions& options, uint32_t count);
 
-  // An idle or new session for `key`; empty when `key` was never registered.
+  // An idle or new session for `key`; empty when `key` was never registered or the factory fails.
   std::shared_ptr<KvHttp> pop(const std::string& key);
 
-  // Gives `session` back as idle under `key`. Ignored for an unknown key or an empty pointer.
+  // Gives `session` back as idle under `key`. Ignored for an unknown key, an empty pointer or a
+  // session that is already idle.
   void push(const std::string& key, std::shared_ptr<KvHttp> session);
 
   Stats stats() const;

@@ -4,24 +4,30 @@
 // thread-safe. No exception leaves it: every outcome is a ResultStatus.
 //
 // Outcome mapping:
-//   2xx                                    -> OK
-//   connect or receive time-out            -> TIMEOUT
-//   HTTP 401                               -> EN_TokenErr
-//   HTTP 403                               -> EN_FORBIDDEN
-//   connection refused, reset or closed    -> EN_FAIL_CONNECT, message says which
-//   any other HTTP status                  -> EN_MAIN_SERVICE_ERROR, message "HTTP <status> <reason>"
-//   any other transport failure            -> NATIVE_ERR with the failure's text
+//   2xx                                  -> OK
+//   connect or receive time-out          -> TIMEOUT
+//   HTTP 401                             -> EN_TokenErr
+//   HTTP 403                             -> EN_FORBIDDEN
+//   connection refused, reset or closed  -> EN_FAIL_CONNECT, message says which
+//   a body shorter than Content-Length   -> EN_FAIL_CONNECT
+//   any other HTTP status                -> EN_MAIN_SERVICE_ERROR, "HTTP <status> <reason>"
+//   any other transport failure          -> NATIVE_ERR with the failure's text
+//   a header or path with a line break   -> INVALID_PARAM, nothing sent
+// On an HTTP failure the body (and for getRspHeader the headers) are still filled.
+// Options that cannot make a session make every request fail at once: a missing or unparsable
+// "Host" gives INVALID_FRONTADDRESS, a scheme other than "http" NOT_SUPPORT, an option of the
+// wrong type INVALID_PARAM.
 // The header "Request-Timeout" (milliseconds), when present and positive, is sent and also used
-// as the connect and receive time-out of that request. A kept-alive connection that the server
-// closed while idle is reopened once, transparently.
+// as the connect and receive time-out of that request (otherwise 60 s). A kept-alive connection
+// that the server closed while idle is reopened once, transparently: only when the request went
+// out on a reused connection and no response had begun; never after a time-out.
 #pragma once
 
+#include <boost/any.hpp>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
-
-#include <boost/any.hpp>
 
 #include "orvex/Export.h"
 #include "orvex/Records.h"
@@ -32,7 +38,8 @@ namespace orvex {
 // Session options, as given to HttpSessionPool::addSession.
 //   "Host"       std::string   the service address, for example "http://127.0.0.1:8080"
 //   "Keep-Alive" OptKeepAlive  idle time in milliseconds after which a connection is reopened
-//   "Record-Log" bool          log each exchange (method, path, status) on the "HttpSession" logger
+//   "Record-Log" bool          log each exchange (method, path, status, body size) at DEBUG on
+//                              the "HttpSession" logger; header values are never logged
 using SessionOptions = std::map<std::string, boost::any>;
 
 struct OptKeepAlive {
@@ -59,7 +66,9 @@ class ORVEX_API KvHttp {
   KvHttp& operator=(const KvHttp&) = delete;
 
  protected:
-  KvHttp() = default;  // for test doubles that do not talk to a server
+  // For test doubles that do not talk to a server: the base operations then give NOT_SUPPORT.
+  // Defined out of line, where the private part is complete.
+  KvHttp();
 
  private:
   struct Impl;
