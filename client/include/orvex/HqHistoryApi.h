@@ -8,14 +8,14 @@
 // session pool guard themselves). init must not run while queries are in flight.
 #pragma once
 
+#include <Poco/URI.h>
+
 #include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <Poco/URI.h>
 
 #include "orvex/Export.h"
 #include "orvex/HttpSessionPool.h"
@@ -87,6 +87,11 @@ class ORVEX_API HqHistoryApi {
                               std::string& response, HeaderMap& rspHeaders) const;
   ResultStatus doPost(const Poco::URI& uri, const HeaderMap& headers, const std::string& body,
                       int32_t tries, std::string& response) const;
+  // The attempt loop shared by doGetRspHeader and doPost: `send(session, headersWithToken)` makes
+  // one attempt. Sets `failedForGood` when an answer ended the exchange without a retry.
+  template <typename Send>
+  ResultStatus runAttempts(const std::string& poolKey, const HeaderMap& headers, int32_t tries,
+                           std::string& response, const Send& send, bool& failedForGood) const;
   void setWaitServerMsec(int32_t msec) const;
   void waitServerMsec() const;
 

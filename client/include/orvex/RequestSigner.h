@@ -4,9 +4,9 @@
 // Without a key or a secret nothing is signed and the caller's headers go out unchanged.
 #pragma once
 
-#include <string>
-
 #include <Poco/URI.h>
+
+#include <string>
 
 #include "orvex/Records.h"
 #include "orvex/ResultStatus.h"
