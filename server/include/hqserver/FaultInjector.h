@@ -1,0 +1,77 @@
+// Deterministic fault injection for tests of the service's clients.
+//
+// A rule names an endpoint path ("*" for every endpoint), what goes wrong and when. Each rule
+// counts the requests to its path from the moment it was added; it fires on the first `n` of them
+// (Trigger::First) or on every n-th (Trigger::Every: the n-th, 2n-th, ...). When several rules fire
+// on one request the earliest added wins; every matching rule counts the request either way.
+//
+// Rules are written as name=value pairs, on the command line joined by ",":
+//   kind=status|delay|close|garbage   what happens (required)
+//   code=N      kind=status: the HTTP status to answer with (100..599, default 503)
+//   ms=N        kind=delay: milliseconds to wait before answering normally; without it the
+//               request's "Request-Timeout" plus 500 ms (1500 ms when the header is absent)
+//   path=P      the endpoint, e.g. /QryCodeType (default "*")
+//   first=N     fire on the first N requests        } exactly one of the two; N >= 1
+//   every=N     fire on every N-th request          } (default every=1)
+//
+// Thread-safe.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace orvex {
+namespace hqserver {
+
+struct FaultRule {
+  enum class Kind { Status, Delay, Close, Garbage };
+  enum class Trigger { First, Every };
+
+  Kind kind = Kind::Status;
+  int code = 503;
+  int delayMs = -1;  // -1: Request-Timeout + 500 ms
+  std::string path = "*";
+  Trigger trigger = Trigger::Every;
+  int64_t n = 1;
+
+  // Parses name=value pairs as described above; on failure returns nothing and sets `error`.
+  static std::optional<FaultRule> parse(
+      const std::vector<std::pair<std::string, std::string>>& args, std::string& error);
+  // The command-line form: "kind=status,code=500,path=/QryLast,first=2".
+  static std::optional<FaultRule> parse(const std::string& settings, std::string& error);
+  // The rule in the command-line form.
+  std::string toString() const;
+  static const char* kindName(Kind kind);
+};
+
+class FaultInjector {
+ public:
+  FaultInjector() = default;
+  FaultInjector(const FaultInjector&) = delete;
+  FaultInjector& operator=(const FaultInjector&) = delete;
+
+  void add(const FaultRule& rule);
+  // Removes every rule.
+  void clear();
+  // Counts one request to `path` and returns the rule that fires on it, if any.
+  std::optional<FaultRule> next(const std::string& path);
+  // Number of faults injected since start.
+  uint64_t fired() const;
+  std::vector<FaultRule> rules() const;
+
+ private:
+  struct Active {
+    FaultRule rule;
+    int64_t seen = 0;
+  };
+  mutable std::mutex mutex_;
+  std::vector<Active> active_;
+  uint64_t fired_ = 0;
+};
+
+}  // namespace hqserver
+}  // namespace orvex

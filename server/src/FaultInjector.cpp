@@ -1,0 +1,162 @@
+#include "hqserver/FaultInjector.h"
+
+#include <charconv>
+#include <cstdint>
+
+namespace orvex {
+namespace hqserver {
+
+namespace {
+
+bool parseNumber(const std::string& text, int64_t low, int64_t high, int64_t& out) {
+  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return !text.empty() && ec == std::errc() && ptr == text.data() + text.size() && out >= low &&
+         out <= high;
+}
+
+bool parseKind(const std::string& text, FaultRule::Kind& kind) {
+  for (auto k : {FaultRule::Kind::Status, FaultRule::Kind::Delay, FaultRule::Kind::Close,
+                 FaultRule::Kind::Garbage}) {
+    if (text == FaultRule::kindName(k)) {
+      kind = k;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+const char* FaultRule::kindName(Kind kind) {
+  switch (kind) {
+    case Kind::Status:
+      return "status";
+    case Kind::Delay:
+      return "delay";
+    case Kind::Close:
+      return "close";
+    case Kind::Garbage:
+      return "garbage";
+  }
+  return "?";
+}
+
+std::optional<FaultRule> FaultRule::parse(
+    const std::vector<std::pair<std::string, std::string>>& args, std::string& error) {
+  FaultRule rule;
+  bool haveKind = false, haveTrigger = false;
+  for (const auto& [name, value] : args) {
+    int64_t number = 0;
+    if (name == "kind") {
+      if (!parseKind(value, rule.kind)) {
+        error = "fault kind must be status, delay, close or garbage: '" + value + "'";
+        return std::nullopt;
+      }
+      haveKind = true;
+    } else if (name == "code") {
+      if (!parseNumber(value, 100, 599, number)) {
+        error = "fault code must be an HTTP status 100..599: '" + value + "'";
+        return std::nullopt;
+      }
+      rule.code = static_cast<int>(number);
+    } else if (name == "ms") {
+      if (!parseNumber(value, 0, 600000, number)) {
+        error = "fault ms must be 0..600000: '" + value + "'";
+        return std::nullopt;
+      }
+      rule.delayMs = static_cast<int>(number);
+    } else if (name == "path") {
+      if (value.empty()) {
+        error = "fault path must not be empty";
+        return std::nullopt;
+      }
+      rule.path = value;
+    } else if (name == "first" || name == "every") {
+      if (haveTrigger) {
+        error = "a fault takes only one of first= and every=";
+        return std::nullopt;
+      }
+      if (!parseNumber(value, 1, INT64_MAX, number)) {
+        error = "fault " + name + " must be a positive integer: '" + value + "'";
+        return std::nullopt;
+      }
+      rule.trigger = name == "first" ? Trigger::First : Trigger::Every;
+      rule.n = number;
+      haveTrigger = true;
+    } else {
+      error = "unknown fault setting '" + name + "'";
+      return std::nullopt;
+    }
+  }
+  if (!haveKind) {
+    error = "a fault needs kind=status|delay|close|garbage";
+    return std::nullopt;
+  }
+  return rule;
+}
+
+std::optional<FaultRule> FaultRule::parse(const std::string& settings, std::string& error) {
+  std::vector<std::pair<std::string, std::string>> args;
+  size_t start = 0;
+  while (start <= settings.size()) {
+    size_t comma = settings.find(',', start);
+    if (comma == std::string::npos) comma = settings.size();
+    std::string item = settings.substr(start, comma - start);
+    size_t eq = item.find('=');
+    if (eq == std::string::npos) {
+      error = "fault setting without '=': '" + item + "'";
+      return std::nullopt;
+    }
+    args.emplace_back(item.substr(0, eq), item.substr(eq + 1));
+    start = comma + 1;
+  }
+  return parse(args, error);
+}
+
+std::string FaultRule::toString() const {
+  std::string text = std::string("kind=") + kindName(kind);
+  if (kind == Kind::Status) text += ",code=" + std::to_string(code);
+  if (kind == Kind::Delay && delayMs >= 0) text += ",ms=" + std::to_string(delayMs);
+  text += ",path=" + path;
+  text += (trigger == Trigger::First ? ",first=" : ",every=") + std::to_string(n);
+  return text;
+}
+
+void FaultInjector::add(const FaultRule& rule) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  active_.push_back(Active{rule, 0});
+}
+
+void FaultInjector::clear() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  active_.clear();
+}
+
+std::optional<FaultRule> FaultInjector::next(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::optional<FaultRule> chosen;
+  for (auto& a : active_) {
+    if (a.rule.path != "*" && a.rule.path != path) continue;
+    const int64_t seen = ++a.seen;
+    const bool fires =
+        a.rule.trigger == FaultRule::Trigger::First ? seen <= a.rule.n : seen % a.rule.n == 0;
+    if (fires && !chosen) chosen = a.rule;
+  }
+  if (chosen) ++fired_;
+  return chosen;
+}
+
+uint64_t FaultInjector::fired() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return fired_;
+}
+
+std::vector<FaultRule> FaultInjector::rules() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<FaultRule> out;
+  for (const auto& a : active_) out.push_back(a.rule);
+  return out;
+}
+
+}  // namespace hqserver
+}  // namespace orvex

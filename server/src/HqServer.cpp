@@ -1,0 +1,115 @@
+#include "hqserver/HqServer.h"
+
+#include <Poco/Exception.h>
+#include <Poco/Net/HTTPServer.h>
+#include <Poco/Net/HTTPServerParams.h>
+#include <Poco/Net/ServerSocket.h>
+#include <Poco/Net/SocketAddress.h>
+#include <Poco/ThreadPool.h>
+
+#include <chrono>
+
+#include "RequestHandler.h"
+#include "hqserver/CsvLoader.h"
+#include "hqserver/DemoData.h"
+
+namespace orvex {
+namespace hqserver {
+
+std::unique_ptr<HqServer> HqServer::create(const ServerOptions& options, std::string& error) {
+  std::shared_ptr<const DataStore> store =
+      options.dataPath.empty() ? DemoData::build() : CsvLoader::loadPath(options.dataPath, error);
+  if (!store) return nullptr;
+  std::unique_ptr<RequestLog> log;
+  if (!options.requestLog.empty()) {
+    log = RequestLog::open(options.requestLog, error);
+    if (!log) return nullptr;
+  }
+  auto server = std::make_unique<HqServer>(options, std::move(store));
+  server->log_ = std::move(log);
+  return server;
+}
+
+HqServer::HqServer(const ServerOptions& options, std::shared_ptr<const DataStore> store)
+    : options_(options),
+      query_(std::move(store), options.pageSize, options.name),
+      auth_(AuthConfig{options.token, options.key, options.secret}),
+      waitMsec_(options.waitMsec) {
+  for (const auto& rule : options.faults) faults_.add(rule);
+}
+
+HqServer::~HqServer() { stop(); }
+
+bool HqServer::start(std::string& error) {
+  if (http_) return true;
+  {
+    std::lock_guard<std::mutex> lock(stopMutex_);
+    stopping_ = false;
+  }
+  try {
+    Poco::Net::ServerSocket socket(Poco::Net::SocketAddress(options_.bind, options_.port), 64);
+    port_ = socket.address().port();
+    auto* params = new Poco::Net::HTTPServerParams;
+    params->setMaxThreads(options_.threads);
+    params->setMaxQueued(256);
+    params->setKeepAlive(true);
+    params->setMaxKeepAliveRequests(0);  // unlimited: clients keep their sessions
+    params->setKeepAliveTimeout(Poco::Timespan(10, 0));
+    params->setTimeout(Poco::Timespan(60, 0));
+    threads_ = std::make_unique<Poco::ThreadPool>(2, options_.threads + 1);
+    http_ = std::make_unique<Poco::Net::HTTPServer>(new RequestHandlerFactory(*this), *threads_,
+                                                    socket, params);
+    http_->start();
+  } catch (const Poco::Exception& e) {
+    error = "cannot listen on " + options_.bind + ":" + std::to_string(options_.port) + ": " +
+            e.displayText();
+    http_.reset();
+    threads_.reset();
+    return false;
+  }
+  return true;
+}
+
+void HqServer::stop() {
+  {
+    std::lock_guard<std::mutex> lock(stopMutex_);
+    stopping_ = true;
+  }
+  stopSignal_.notify_all();
+  if (http_) {
+    http_->stopAll(true);
+    threads_->joinAll();
+    http_.reset();
+    threads_.reset();
+  }
+}
+
+std::string HqServer::url() const {
+  return "http://" + options_.bind + ":" + std::to_string(port_);
+}
+
+uint64_t HqServer::requestCount(const std::string& path) const {
+  std::lock_guard<std::mutex> lock(countMutex_);
+  auto it = counts_.find(path);
+  return it == counts_.end() ? 0 : it->second;
+}
+
+uint64_t HqServer::totalRequests() const {
+  std::lock_guard<std::mutex> lock(countMutex_);
+  return total_;
+}
+
+void HqServer::countRequest(const std::string& path) {
+  std::lock_guard<std::mutex> lock(countMutex_);
+  ++total_;
+  // Arbitrary paths from clients must not grow the table without bound.
+  if (counts_.size() < 1024 || counts_.count(path)) ++counts_[path];
+}
+
+bool HqServer::pause(int ms) {
+  std::unique_lock<std::mutex> lock(stopMutex_);
+  return !stopSignal_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping_; });
+}
+
+}  // namespace hqserver
+}  // namespace orvex

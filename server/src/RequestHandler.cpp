@@ -1,0 +1,204 @@
+#include "RequestHandler.h"
+
+#include <Poco/Exception.h>
+#include <Poco/Net/HTTPServerRequest.h>
+#include <Poco/Net/HTTPServerRequestImpl.h>
+#include <Poco/Net/HTTPServerResponse.h>
+#include <Poco/Net/StreamSocket.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <charconv>
+
+#include "hqserver/HqServer.h"
+
+namespace orvex {
+namespace hqserver {
+
+namespace {
+
+const char kControlPrefix[] = "/_control/";
+// Not a record line (no commas, no number) and not JSON: every reader refuses it.
+const char kGarbage[] = "\x01\x7f<garbage>\xff\xfe not a record\n";
+
+Answer plain(int status, const std::string& message) {
+  Answer a;
+  a.status = status;
+  a.body = message + "\n";
+  return a;
+}
+
+// How long a delay fault waits: its own time, or just past what the client said it would wait.
+int delayOf(const FaultRule& rule, const Poco::Net::HTTPServerRequest& request) {
+  if (rule.delayMs >= 0) return rule.delayMs;
+  const std::string text = request.get("Request-Timeout", "");
+  int timeout = 1000;
+  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), timeout);
+  if (text.empty() || ec != std::errc() || ptr != text.data() + text.size() || timeout < 0 ||
+      timeout > 600000) {
+    timeout = 1000;
+  }
+  return timeout + 500;
+}
+
+}  // namespace
+
+Poco::Net::HTTPRequestHandler* RequestHandlerFactory::createRequestHandler(
+    const Poco::Net::HTTPServerRequest&) {
+  return new RequestHandler(server_);
+}
+
+void RequestHandler::handleRequest(Poco::Net::HTTPServerRequest& request,
+                                   Poco::Net::HTTPServerResponse& response) {
+  // Nothing may escape into Poco's connection loop: a client must always get an answer.
+  try {
+    serve(request, response);
+  } catch (const Poco::Exception& e) {
+    if (!response.sent()) send(plain(500, "internal error: " + e.displayText()), request, response);
+  } catch (const std::exception& e) {
+    if (!response.sent())
+      send(plain(500, std::string("internal error: ") + e.what()), request, response);
+  }
+}
+
+void RequestHandler::serve(Poco::Net::HTTPServerRequest& request,
+                           Poco::Net::HTTPServerResponse& response) {
+  Poco::URI uri;
+  Poco::URI::QueryParameters params;
+  try {
+    uri = Poco::URI(request.getURI());
+    params = uri.getQueryParameters();
+  } catch (const Poco::Exception& e) {
+    server_.countRequest("");
+    return send(plain(400, "malformed request URI: " + e.message()), request, response);
+  }
+  const std::string path = uri.getPath();
+  server_.countRequest(path);
+
+  if (path.rfind(kControlPrefix, 0) == 0 && server_.options_.control) {
+    return send(control(path, params), request, response);
+  }
+  if (!QueryService::knows(path))
+    return send(plain(404, "no such endpoint: " + path), request, response);
+  if (request.getMethod() != Poco::Net::HTTPRequest::HTTP_GET) {
+    Answer a = plain(405, "only GET is served");
+    a.headers.emplace_back("Allow", "GET");
+    return send(a, request, response);
+  }
+  if (auto rule = server_.faults_.next(path)) {
+    if (inject(*rule, request, response)) return;
+  }
+  AuthResult auth = server_.auth_.check(request.getMethod(), uri, request, "");
+  if (!auth.ok()) return send(plain(auth.status, auth.message), request, response);
+  send(server_.query_.handle(path, params), request, response);
+}
+
+bool RequestHandler::inject(const FaultRule& rule, Poco::Net::HTTPServerRequest& request,
+                            Poco::Net::HTTPServerResponse& response) {
+  fault_ = FaultRule::kindName(rule.kind);
+  switch (rule.kind) {
+    case FaultRule::Kind::Status:
+      send(plain(rule.code, "injected fault: status " + std::to_string(rule.code)), request,
+           response);
+      return true;
+    case FaultRule::Kind::Garbage: {
+      Answer a;
+      a.contentType = "application/octet-stream";
+      a.body.assign(kGarbage, sizeof kGarbage - 1);
+      send(a, request, response);
+      return true;
+    }
+    case FaultRule::Kind::Close:
+      drop(request, response);
+      return true;
+    case FaultRule::Kind::Delay:
+      if (!server_.pause(delayOf(rule, request))) {
+        drop(request, response);
+        return true;
+      }
+      return false;  // late, but answered normally
+  }
+  return false;
+}
+
+Answer RequestHandler::control(const std::string& path, const Poco::URI::QueryParameters& params) {
+  const std::string what = path.substr(sizeof kControlPrefix - 1);
+  if (what == "fault") {
+    std::string error;
+    auto rule = FaultRule::parse(params, error);
+    if (!rule) return plain(400, error);
+    server_.faults_.add(*rule);
+    return plain(200, rule->toString());
+  }
+  if (what == "clear") {
+    server_.faults_.clear();
+    return plain(200, "cleared");
+  }
+  if (what == "wait") {
+    for (const auto& [name, value] : params) {
+      int msec = 0;
+      auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), msec);
+      if (name == "msec" && !value.empty() && ec == std::errc() &&
+          ptr == value.data() + value.size()) {
+        server_.setWaitMsec(msec);
+        return plain(200, "wait " + std::to_string(msec));
+      }
+    }
+    return plain(400, "wait needs msec=<integer>");
+  }
+  if (what == "stats") {
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> w(buffer);
+    w.StartObject();
+    w.Key("total");
+    w.Uint64(server_.totalRequests());
+    w.Key("faultsFired");
+    w.Uint64(server_.faults_.fired());
+    w.Key("requests");
+    w.StartObject();
+    {
+      std::lock_guard<std::mutex> lock(server_.countMutex_);
+      for (const auto& [p, n] : server_.counts_) {
+        w.Key(p.c_str(), static_cast<rapidjson::SizeType>(p.size()));
+        w.Uint64(n);
+      }
+    }
+    w.EndObject();
+    w.EndObject();
+    Answer a;
+    a.contentType = "application/json";
+    a.body.assign(buffer.GetString(), buffer.GetSize());
+    return a;
+  }
+  return plain(404, "no such control: " + path);
+}
+
+void RequestHandler::send(const Answer& answer, Poco::Net::HTTPServerRequest& request,
+                          Poco::Net::HTTPServerResponse& response) {
+  response.setStatusAndReason(static_cast<Poco::Net::HTTPResponse::HTTPStatus>(answer.status));
+  response.setContentType(answer.contentType);
+  response.setKeepAlive(request.getKeepAlive());
+  for (const auto& [name, value] : answer.headers) response.set(name, value);
+  const int wait = server_.waitMsec();
+  if (wait >= 0) response.set("kv_reqwait_msec", std::to_string(wait));
+  response.sendBuffer(answer.body.data(), answer.body.size());
+  if (server_.log_) {
+    server_.log_->write(request.getMethod(), request.getURI(), request, answer.status,
+                        answer.body.size(), fault_);
+  }
+}
+
+void RequestHandler::drop(Poco::Net::HTTPServerRequest& request,
+                          Poco::Net::HTTPServerResponse& response) {
+  response.setKeepAlive(false);
+  try {
+    static_cast<Poco::Net::HTTPServerRequestImpl&>(request).socket().shutdown();
+  } catch (const Poco::Exception&) {
+    // The peer may be gone already; the connection ends either way.
+  }
+  if (server_.log_)
+    server_.log_->write(request.getMethod(), request.getURI(), request, 0, 0, fault_);
+}
+
+}  // namespace hqserver
+}  // namespace orvex
