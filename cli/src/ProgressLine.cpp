@@ -1,0 +1,40 @@
+#include "ProgressLine.h"
+
+#include <cstdio>
+
+namespace orvex {
+namespace cli {
+
+std::string groupDigits(uint64_t value) {
+  std::string digits = std::to_string(value);
+  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(i, ",");
+  return digits;
+}
+
+std::string ProgressLine::format(uint64_t records, uint64_t batches, double elapsedSeconds) {
+  const uint64_t rate =
+      elapsedSeconds > 0 ? static_cast<uint64_t>(static_cast<double>(records) / elapsedSeconds) : 0;
+  char elapsed[32];
+  std::snprintf(elapsed, sizeof elapsed, "%.1f s", elapsedSeconds);
+  return groupDigits(records) + " records | " + groupDigits(batches) + " batches | " +
+         groupDigits(rate) + " rec/s | " + elapsed;
+}
+
+void ProgressLine::draw(uint64_t records, uint64_t batches, double elapsedSeconds) {
+  if (!enabled_) return;
+  const std::string text = format(records, batches, elapsedSeconds);
+  // Blanks over what is left of a longer previous line.
+  const std::string pad(lastWidth_ > text.size() ? lastWidth_ - text.size() : 0, ' ');
+  err_ << '\r' << text << pad << std::flush;
+  lastWidth_ = text.size();
+  drawn_ = true;
+}
+
+void ProgressLine::finish() {
+  if (drawn_) err_ << '\n' << std::flush;
+  drawn_ = false;
+  lastWidth_ = 0;
+}
+
+}  // namespace cli
+}  // namespace orvex

@@ -1,0 +1,17 @@
+// orvex_cli: a command-line host of the history plug-in. See docs/cli.md.
+#include <unistd.h>
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "CliApp.h"
+
+int main(int argc, char** argv) {
+  std::ios::sync_with_stdio(false);
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  orvex::cli::CliApp app({std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1});
+  const int code = app.run(args);
+  std::cout.flush();
+  return code;
+}

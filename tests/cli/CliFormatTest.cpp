@@ -1,0 +1,176 @@
+// Times, record output formats, the progress line and the text conversion of the command line.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <sstream>
+
+#include "DisplayText.h"
+#include "ProgressLine.h"
+#include "RecordWriter.h"
+#include "TimeText.h"
+
+namespace orvex {
+namespace cli {
+namespace {
+
+constexpr int64_t kDay20240603 = 1717372800LL * 1000000000;
+
+int64_t parsed(const std::string& text) {
+  int64_t ns = 12345;
+  EXPECT_TRUE(parseTime(text, ns)) << text;
+  return ns;
+}
+
+TEST(TimeTextTest, ReadsNanosecondsAndIsoForms) {
+  EXPECT_EQ(parsed("0"), 0);
+  EXPECT_EQ(parsed("-5"), -5);
+  EXPECT_EQ(parsed("9223372036854775807"), std::numeric_limits<int64_t>::max());
+  EXPECT_EQ(parsed("2024-06-03"), kDay20240603);
+  EXPECT_EQ(parsed("2024-06-03T01:30"), kDay20240603 + 5400LL * 1000000000);
+  EXPECT_EQ(parsed("2024-06-03 01:30:00Z"), kDay20240603 + 5400LL * 1000000000);
+  EXPECT_EQ(parsed("2024-06-03T00:00:00.25Z"), kDay20240603 + 250000000);
+  EXPECT_EQ(parsed("2024-06-03T00:00:00.123456789123"), kDay20240603 + 123456789);
+  EXPECT_EQ(parsed("1969-12-31T23:59:59.5Z"), -500000000);
+  EXPECT_EQ(parsed("2024-02-29"), parsed("2024-03-01") - 86400LL * 1000000000);
+}
+
+TEST(TimeTextTest, AppliesOffsets) {
+  EXPECT_EQ(parsed("2024-06-03T08:00:00+08:00"), kDay20240603);
+  EXPECT_EQ(parsed("2024-06-02T19:00:00-0500"), kDay20240603);
+}
+
+TEST(TimeTextTest, RefusesMalformedTextAndLeavesTheValue) {
+  for (const char* bad :
+       {"", "-", "12a", "1.5", "2024-6-3", "2024-13-01", "2024-02-30", "2023-02-29",
+        "2024-06-03T24:00", "2024-06-03T01", "2024-06-03T01:30:00.", "2024-06-03T01:30:00+8",
+        "2024-06-03X", "99999999999999999999", "2300-01-01"}) {
+    int64_t ns = 7;
+    EXPECT_FALSE(parseTime(bad, ns)) << bad;
+    EXPECT_EQ(ns, 7) << bad;
+  }
+}
+
+TEST(TimeTextTest, FormatsUtcWithTheDigitsNeeded) {
+  EXPECT_EQ(formatUtc(kDay20240603), "2024-06-03 00:00:00.000");
+  EXPECT_EQ(formatUtc(kDay20240603 + 250000000), "2024-06-03 00:00:00.250");
+  EXPECT_EQ(formatUtc(kDay20240603 + 1500), "2024-06-03 00:00:00.000001500");
+  EXPECT_EQ(formatUtc(kDay20240603 + 2000), "2024-06-03 00:00:00.000002");
+  EXPECT_EQ(formatUtc(-1), "1969-12-31 23:59:59.999999999");
+  for (int64_t ns : {int64_t{0}, kDay20240603 + 123456789, int64_t{-86400000000001}}) {
+    EXPECT_EQ(parsed(formatUtc(ns)), ns);
+  }
+}
+
+std::vector<CloudTopic> sampleTopics() {
+  CloudTopic a{"CFFEX.IF2409", "tick", {{100, 3.5, "o=1,h=2"}, {200, -0.25, "say \"hi\""}}};
+  CloudTopic b{"DCE.m2409", "tick", {{300, 1e-7, ""}}};
+  return {a, b};
+}
+
+std::string written(OutputFormat format, const std::vector<CloudTopic>& topics,
+                    bool streaming = false) {
+  std::ostringstream out;
+  auto writer = makeRecordWriter(format, out, streaming);
+  writer->write(topics);
+  writer->finish();
+  return out.str();
+}
+
+TEST(RecordWriterTest, CsvQuotesFieldsThatNeedIt) {
+  EXPECT_EQ(written(OutputFormat::Csv, sampleTopics()),
+            "target,key,time,value,data\n"
+            "CFFEX.IF2409,tick,100,3.5,\"o=1,h=2\"\n"
+            "CFFEX.IF2409,tick,200,-0.25,\"say \"\"hi\"\"\"\n"
+            "DCE.m2409,tick,300,1e-07,\n");
+  EXPECT_EQ(written(OutputFormat::Csv, {}), "target,key,time,value,data\n");
+}
+
+TEST(RecordWriterTest, JsonWritesOneEscapedObjectPerRecord) {
+  CloudTopic odd{"T", "k", {{1, std::nan(""), "tab\there\x01"}}};
+  EXPECT_EQ(written(OutputFormat::Json, {odd}),
+            "{\"target\":\"T\",\"key\":\"k\",\"time\":1,\"value\":null,"
+            "\"data\":\"tab\\there\\u0001\"}\n");
+  const std::string lines = written(OutputFormat::Json, sampleTopics());
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 3);
+  EXPECT_NE(lines.find("\"data\":\"say \\\"hi\\\"\""), std::string::npos);
+}
+
+TEST(RecordWriterTest, GbkDataBecomesUtf8) {
+  CloudTopic cn{"T", "k", {{1, 2, "\xD6\xD0\xCE\xC4"}, {2, 2, "\xE4\xB8\xAD"}}};
+  const std::string csv = written(OutputFormat::Csv, {cn});
+  EXPECT_NE(csv.find("T,k,1,2,\xE4\xB8\xAD\xE6\x96\x87\n"), std::string::npos) << csv;
+  // Already UTF-8: unchanged.
+  EXPECT_NE(csv.find("T,k,2,2,\xE4\xB8\xAD\n"), std::string::npos) << csv;
+}
+
+TEST(RecordWriterTest, TableAlignsColumnsOverAllRows) {
+  const std::string table = written(OutputFormat::Table, sampleTopics());
+  std::istringstream lines(table);
+  std::string header, row1, row2, row3;
+  std::getline(lines, header);
+  std::getline(lines, row1);
+  std::getline(lines, row2);
+  std::getline(lines, row3);
+  EXPECT_EQ(header.find("key"), row3.find("tick"));
+  EXPECT_EQ(header.find("time"), row1.find("1970-01-01 00:00:00.000000100"));
+  // Values are right-aligned: they end where the header's value column ends.
+  const size_t valueEnd = header.find("value") + 5;
+  EXPECT_EQ(row1.find("3.5") + 3, valueEnd);
+  EXPECT_EQ(row2.find("-0.25") + 5, valueEnd);
+  EXPECT_EQ(row1.substr(row1.size() - 7), "o=1,h=2");
+}
+
+TEST(RecordWriterTest, StreamingTablePrintsEachBatchAtOnce) {
+  std::ostringstream out;
+  auto writer = makeRecordWriter(OutputFormat::Table, out, true);
+  writer->write({sampleTopics()[0]});
+  const std::string afterFirst = out.str();
+  EXPECT_EQ(std::count(afterFirst.begin(), afterFirst.end(), '\n'), 3);
+  writer->write({sampleTopics()[1]});
+  writer->finish();
+  EXPECT_EQ(out.str().substr(0, afterFirst.size()), afterFirst);
+  EXPECT_NE(out.str().find("DCE.m2409"), std::string::npos);
+}
+
+TEST(DisplayTextTest, RecognisesUtf8) {
+  EXPECT_TRUE(isValidUtf8("plain"));
+  EXPECT_TRUE(isValidUtf8("\xE4\xB8\xAD\xF0\x9F\x98\x80"));
+  EXPECT_FALSE(isValidUtf8("\xD6\xD0"));                                   // GBK
+  EXPECT_FALSE(isValidUtf8("\xE4\xB8"));                                   // truncated
+  EXPECT_FALSE(isValidUtf8("\xC0\xAF"));                                   // overlong
+  EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));                               // surrogate
+  EXPECT_EQ(messageText("\xCD\xF8\xC2\xE7"), "\xE7\xBD\x91\xE7\xBB\x9C");  // the GBK of "network"
+}
+
+TEST(ProgressLineTest, FormatsCountsRateAndTime) {
+  EXPECT_EQ(ProgressLine::format(12345, 13, 1.5),
+            "12,345 records | 13 batches | 8,230 rec/s | 1.5 s");
+  EXPECT_EQ(ProgressLine::format(0, 0, 0), "0 records | 0 batches | 0 rec/s | 0.0 s");
+  EXPECT_EQ(groupDigits(1000000), "1,000,000");
+  EXPECT_EQ(groupDigits(999), "999");
+}
+
+TEST(ProgressLineTest, RedrawsInPlaceAndEndsTheLine) {
+  std::ostringstream err;
+  ProgressLine line(err, true);
+  line.draw(100000, 100, 1);
+  line.draw(5, 1, 1);
+  line.finish();
+  const std::string text = err.str();
+  EXPECT_EQ(text.front(), '\r');
+  EXPECT_EQ(text.back(), '\n');
+  // The shorter second line blanks out what is left of the first.
+  const size_t second = text.rfind('\r');
+  EXPECT_EQ(text.size() - 1 - second, second);
+
+  std::ostringstream quiet;
+  ProgressLine off(quiet, false);
+  off.draw(1, 1, 1);
+  off.finish();
+  EXPECT_TRUE(quiet.str().empty());
+}
+
+}  // namespace
+}  // namespace cli
+}  // namespace orvex
