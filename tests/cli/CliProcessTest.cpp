@@ -229,6 +229,38 @@ TEST_F(CliProcessTest, TheServiceRefusesAWrongToken) {
   EXPECT_NE(r.err.find("orvex_cli: cannot connect to"), std::string::npos) << r.err;
 }
 
+// Records from several pool threads and the progress line from the main thread at once: every
+// line of the output stays whole and appears once.
+TEST(CliConcurrentOutputTest, ProgressLineDoesNotDisturbRecordsFromSeveralThreads) {
+  LocalService service;
+  const std::vector<std::string> targets = {"CFFEX.IF2409", "DCE.m2409", "SHFE.cu2409",
+                                            "SHFE.rb2410"};
+  std::vector<std::string> args = {"fetch", "tick"};
+  args.insert(args.end(), targets.begin(), targets.end());
+  args.insert(args.end(), {"--begin", "2024-06-03", "--end", "2024-06-05", "--max", "1000000",
+                           "--threads", "4", "--progress", "always", "--server", service.url()});
+  CliRun r;
+  r.status = runProgram(ORVEX_CLI_PATH, args, r.out, r.err);
+  ASSERT_EQ(r.status, 0) << r.err;
+
+  const std::vector<std::string> got = lines(r.out);
+  ASSERT_GT(got.size(), 1u);
+  EXPECT_EQ(got[0], kHeader);
+  std::set<std::string> seen;
+  for (size_t i = 1; i < got.size(); ++i) {
+    const std::string& line = got[i];
+    const bool knownTarget = std::any_of(targets.begin(), targets.end(), [&](const auto& t) {
+      return line.rfind(t + ",tick,", 0) == 0;
+    });
+    ASSERT_TRUE(knownTarget) << "line " << i << ": " << line;
+    ASSERT_TRUE(seen.insert(line).second) << "repeated line " << i << ": " << line;
+  }
+  const std::string count = std::to_string(got.size() - 1);
+  std::string grouped = count;
+  for (int i = static_cast<int>(grouped.size()) - 3; i > 0; i -= 3) grouped.insert(i, ",");
+  EXPECT_NE(r.err.find("fetched " + grouped + " records"), std::string::npos) << r.err;
+}
+
 // Ctrl-C in the middle of a long fetch: the request ends after the step in progress, every record
 // received is printed whole, and the program says how many.
 TEST(CliInterruptTest, SigintEndsAFetchCleanly) {
