@@ -1,118 +1,103 @@
-// Result code names and the text forms of the records.
+// Result code names, the stored Chinese messages and the text forms of the records.
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include <set>
 #include <sstream>
 #include <string>
 
+#include "orvex/Messages.h"
 #include "orvex/Records.h"
 #include "orvex/ResultStatus.h"
 
 namespace orvex {
 namespace {
 
+template <typename T>
+std::string streamed(const T& value) {
+  std::ostringstream os;
+  os << value;
+  return os.str();
+}
+
 TEST(CodeNameTest, EndsOfTheTableAndBeyond) {
-  EXPECT_STREQ("EN_MIN", codeName(-31));
-  EXPECT_STREQ("TO_PAY", codeName(55));
-  EXPECT_STREQ("OK", codeName(0));
-  EXPECT_STREQ("OK", codeName(56));
-  EXPECT_STREQ("OK", codeName(-32));
-  EXPECT_STREQ("OK", codeName(INT32_MIN));
-  EXPECT_STREQ("OK", codeName(INT32_MAX));
-}
-
-TEST(CodeNameTest, EveryCodeHasItsOwnName) {
+  const std::pair<int32_t, const char*> cases[] = {
+      {-31, "EN_MIN"}, {55, "TO_PAY"},    {0, "OK"},        {56, "OK"},
+      {-32, "OK"},     {INT32_MIN, "OK"}, {INT32_MAX, "OK"}};
+  for (const auto& [code, name] : cases) EXPECT_STREQ(name, codeName(code)) << code;
   std::set<std::string> names;
-  for (int32_t code = -31; code <= 55; ++code) {
-    const char* name = codeName(code);
-    ASSERT_NE(nullptr, name);
-    EXPECT_FALSE(std::string(name).empty()) << code;
-    names.insert(name);
-  }
-  EXPECT_EQ(87u, names.size());
+  for (int32_t code = -31; code <= 55; ++code) names.insert(codeName(code));
+  EXPECT_EQ(87u, names.size()) << "every code has its own name";
 }
 
-TEST(ResultStatusTextTest, NameSeparatorMessage) {
+TEST(TextFormTest, ResultStatusAndFlags) {
   EXPECT_EQ("INVALID_PARAM@x", ResultStatus(-2, "x").toString());
   EXPECT_EQ("OK@", ResultStatus().toString());
-  EXPECT_EQ("OK@late", ResultStatus(1000, "late").toString());
+  EXPECT_EQ("TIMEOUT@t", streamed(ResultStatus(TIMEOUT, "t")));
 
-  std::ostringstream os;
-  os << ResultStatus(TIMEOUT, "t");
-  EXPECT_EQ("TIMEOUT@t", os.str());
-}
-
-TEST(FlagsTextTest, NamedBitsInAscendingOrder) {
+  const std::string all =
+      "OnlyLocal|SuperAuthority|Quote|OnlyServer|ChartReq|TradeSim|HighPrio|NormalCode|"
+      "BuildUserIndex|ProductWrite|KvPYWrite|AutoWriteName|AutoWriteRelation|DownLoadRelation|"
+      "DeleteName|ByModifyTime|OnlyNight|OnlyDay|Snapshot|IgnoreLastReqTime|UserReq";
   EXPECT_EQ("", flagsToString(0));
   EXPECT_EQ("OnlyLocal|Quote", flagsToString(5));
   EXPECT_EQ("OnlyLocal|ByModifyTime", flagsToString(OnlyLocal | ByModifyTime));
-  EXPECT_EQ("UserReq", flagsToString(UserReq));
-}
-
-TEST(FlagsTextTest, UnnamedBitsAreDropped) {
+  EXPECT_EQ(all, flagsToString(0x1FFFFF));
+  // Unnamed bits are dropped.
   EXPECT_EQ("", flagsToString(0x200000));
-  EXPECT_EQ("Quote", flagsToString(0x80000000u | Quote));
+  EXPECT_EQ(all, flagsToString(0xFFFFFFFFu));
 }
 
-TEST(FlagsTextTest, AllTwentyOneBits) {
-  EXPECT_EQ(
-      "OnlyLocal|SuperAuthority|Quote|OnlyServer|ChartReq|TradeSim|HighPrio|NormalCode|"
-      "BuildUserIndex|ProductWrite|KvPYWrite|AutoWriteName|AutoWriteRelation|DownLoadRelation|"
-      "DeleteName|ByModifyTime|OnlyNight|OnlyDay|Snapshot|IgnoreLastReqTime|UserReq",
-      flagsToString(0x1FFFFF));
-  // Every bit, named or not.
-  EXPECT_EQ(flagsToString(0x1FFFFF), flagsToString(0xFFFFFFFFu));
+TEST(TextFormTest, RequestAndPageAnswer) {
+  const std::pair<TopicReq, std::string> requests[] = {
+      {{"k", {}, 0, 0, 0, 0}, "key=k,targetSize=0,beginTime=0,endTime=0,maxCount=0,flags="},
+      {{"k", {"a", "b"}, 1, 2, 100, 0x8000},
+       "key=k,targetSize=2,firstTarget=a,beginTime=1,endTime=2,maxCount=100,flags=ByModifyTime"},
+      {{"k", {"t"}, -1, INT64_MIN, -7, 0},
+       "key=k,targetSize=1,firstTarget=t,beginTime=-1,endTime=-9223372036854775808,maxCount=-7,"
+       "flags="}};
+  for (const auto& [req, text] : requests) {
+    EXPECT_EQ(text, req.toString());
+    EXPECT_EQ(text, streamed(req));
+  }
+  EXPECT_EQ("page=3,isLast=1,relationMtm=0,nameMaxMtm=0", (PageResponse{3, true, 0, 0}.toString()));
+  EXPECT_EQ("page=-1,isLast=0,relationMtm=-20,nameMaxMtm=1700000000000000000",
+            streamed(PageResponse{-1, false, -20, 1700000000000000000}));
 }
 
-TEST(TopicReqTextTest, WithTargets) {
-  TopicReq req;
-  req.key = "k";
-  req.targets = {"a", "b"};
-  req.beginTime = 1;
-  req.endTime = 2;
-  req.maxCount = 100;
-  req.flags = 0x8000;
-  EXPECT_EQ(
-      "key=k,targetSize=2,firstTarget=a,beginTime=1,endTime=2,maxCount=100,flags=ByModifyTime",
-      req.toString());
+// Independent of the runtime's converter: glibc's iconv, strict (no substitution).
+std::string gbkToUtf8(std::string in) {
+  iconv_t cd = iconv_open("UTF-8", "GBK");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return "<iconv_open failed>";
+  std::string out(in.size() * 3 + 1, '\0');
+  char *inPtr = &in[0], *outPtr = &out[0];
+  size_t inLeft = in.size(), outLeft = out.size();
+  const bool ok = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1);
+  iconv_close(cd);
+  out.resize(out.size() - outLeft);
+  return ok ? out : "<not GBK>";
 }
 
-TEST(TopicReqTextTest, NoTargetMeansNoFirstTarget) {
-  TopicReq req;
-  req.key = "k";
-  EXPECT_EQ("key=k,targetSize=0,beginTime=0,endTime=0,maxCount=0,flags=", req.toString());
-}
-
-TEST(TopicReqTextTest, NegativeAndExtremeNumbers) {
-  TopicReq req;
-  req.key = "k";
-  req.targets = {"t"};
-  req.beginTime = -1;
-  req.endTime = INT64_MIN;
-  req.maxCount = -7;
-  EXPECT_EQ(
-      "key=k,targetSize=1,firstTarget=t,beginTime=-1,endTime=-9223372036854775808,"
-      "maxCount=-7,flags=",
-      req.toString());
-
-  std::ostringstream os;
-  os << req;
-  EXPECT_EQ(req.toString(), os.str());
-}
-
-TEST(PageResponseTextTest, Layout) {
-  PageResponse rsp;
-  rsp.page = 3;
-  rsp.isLast = true;
-  EXPECT_EQ("page=3,isLast=1,relationMtm=0,nameMaxMtm=0", rsp.toString());
-
-  rsp.page = -1;
-  rsp.isLast = false;
-  rsp.relationMtm = -20;
-  rsp.nameMaxMtm = 1700000000000000000;
-  std::ostringstream os;
-  os << rsp;
-  EXPECT_EQ("page=-1,isLast=0,relationMtm=-20,nameMaxMtm=1700000000000000000", os.str());
+// The stored texts are exactly the GBK bytes of the intended texts.
+TEST(MessagesTest, EveryTextIsItsGbkForm) {
+  const std::pair<const char*, std::string> cases[] = {
+      {msg::kOnlyOneTarget, u8"参数错误,仅支持1个标的"},
+      {msg::kNoSession, u8"网络对象不存在"},
+      {msg::kNoSessionLog, u8"HqHistoryApi, 网络对象不存在"},
+      {msg::kLastDataFailed, u8"获取最新一条数据失败,url="},
+      {msg::kParseFailed, u8"解析失败"},
+      {msg::kNoDataParsed, u8"未解析到数据"},
+      {msg::kHistoryFailed, u8"获取历史数据失败,url="},
+      {msg::kPageParseFailed, u8"getDataByPage 解析失败"},
+      {msg::kPageFailed, u8"获取分页历史数据失败,url="},
+      {msg::kJsonLogPrefix, u8"getServerName:解析json失败,rsp="},
+      {msg::kJsonParseFailed, u8"json解析失败"},
+      {msg::kRangeTitle, u8"reqDataByRange from【history api】,requestId="},
+  };
+  for (const auto& [gbk, utf8] : cases) {
+    EXPECT_EQ(utf8, gbkToUtf8(gbk));
+    EXPECT_NE(utf8, gbk) << "a literal left in UTF-8";
+  }
 }
 
 }  // namespace
