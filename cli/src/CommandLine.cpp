@@ -118,13 +118,13 @@ class Collector {
     const std::string& word = args[i];
     const size_t eq = word.find('=');
     const std::string name = word.substr(0, eq);
-    const OptionSpec* spec = findOption(name);
-    if (spec == nullptr) {
+    const OptionSpec* def = findOption(name);
+    if (def == nullptr) {
       error = "unknown option " + name;
       return false;
     }
     std::string value;
-    if (!spec->takesValue) {
+    if (!def->takesValue) {
       if (eq != std::string::npos) {
         error = "option " + name + " takes no value";
         return false;
@@ -137,7 +137,7 @@ class Collector {
       error = "option " + name + " needs a value";
       return false;
     }
-    options.emplace_back(spec, value);
+    options.emplace_back(def, value);
     return true;
   }
 };
@@ -254,27 +254,27 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
     collector.help = true;
   }
   const std::string command = words.empty() ? "" : words[0];
-  const CommandSpec* spec = findCommand(command);
+  const CommandSpec* def = findCommand(command);
   if (collector.help) {
     ParsedCommandLine parsed;
     parsed.kind = ParsedCommandLine::Kind::Help;
-    parsed.helpCommand = spec ? command : "";
+    parsed.helpCommand = def ? command : "";
     return parsed;
   }
-  if (!collected) return failure(collector.error, spec ? command : "");
+  if (!collected) return failure(collector.error, def ? command : "");
   if (command.empty()) return failure("no command given", "");
-  if (spec == nullptr) return failure("unknown command '" + command + "'", "");
+  if (def == nullptr) return failure("unknown command '" + command + "'", "");
 
   ParsedCommandLine parsed;
   CliOptions& o = parsed.options;
   o.command = command;
   o.args.assign(words.begin() + 1, words.end());
-  if (o.args.size() < spec->minArgs || o.args.size() > spec->maxArgs) {
+  if (o.args.size() < def->minArgs || o.args.size() > def->maxArgs) {
     return failure("wrong number of arguments for '" + command + "'", command);
   }
   Interpreter interpreter(o);
   for (const auto& [option, value] : collector.options) {
-    if ((option->commands & spec->bit) == 0) {
+    if ((option->commands & def->bit) == 0) {
       return failure(std::string("option ") + option->name + " does not apply to '" + command + "'",
                      command);
     }
