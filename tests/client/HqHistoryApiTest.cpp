@@ -13,6 +13,7 @@
 #include <boost/any.hpp>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -129,6 +130,9 @@ class ClientTest : public ::testing::Test {
   HttpSessionPool& pool() { return HqHistoryApiTestPeer::pool(api); }
 
   ScriptedHttpServer server;
+  // A second service for tests that move the client; declared before `api` so that the client's
+  // kept-alive connections close before the server stops.
+  std::unique_ptr<ScriptedHttpServer> other;
   ScopedEnvironment env{{"user", "u1"},
                         {"product", "abc"},
                         {"product_number", "7"},
@@ -514,13 +518,13 @@ TEST_F(ClientTest, InitMakesSessionsAndReturnsTheHeartbeat) {
   EXPECT_EQ(boost::any_cast<std::string>(made[0].at("Host")), server.url());
 
   // A failed heartbeat fails init but still reports the time; requests follow the new address.
-  ScriptedHttpServer other;
-  other.setDefaultAnswer("/HeartBeat", ScriptedAnswer::withStatus(503));
+  other = std::make_unique<ScriptedHttpServer>();
+  other->setDefaultAnswer("/HeartBeat", ScriptedAnswer::withStatus(503));
   initTime.clear();
-  EXPECT_EQ(api.init(other.url(), initTime, 1).code, EN_ICE_NET_ERROR);
+  EXPECT_EQ(api.init(other->url(), initTime, 1).code, EN_ICE_NET_ERROR);
   EXPECT_FALSE(initTime.empty());
   ASSERT_TRUE(last().ok());
-  EXPECT_THAT(other.requestsTo("/QryLast"), SizeIs(1));
+  EXPECT_THAT(other->requestsTo("/QryLast"), SizeIs(1));
 }
 
 TEST_F(ClientTest, ThreadsShareOneTokenRefreshAndNeverShareASession) {
