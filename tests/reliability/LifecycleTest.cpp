@@ -1,145 +1,63 @@
 // release and destruction right after requests return, while their deliveries are still queued
-// behind a host callback that has not returned yet: every queued delivery still reaches the
-// host, in order, before release or the destructor returns. Under AddressSanitizer a delivery that
-// touched freed memory fails the run.
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
+// behind a host callback that has not returned: every queued delivery still reaches the host, in
+// order, before release or the destructor returns.
 
 #include <future>
 #include <thread>
 
 #include "ReliabilitySupport.h"
 
-namespace orvex {
-namespace test {
-namespace reliability {
+namespace orvex::test::reliability {
 namespace {
 
 constexpr int kRequests = 24;
-constexpr int32_t kMaxCount = 2100;  // three steps: four deliveries each
 
-class LifecycleTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    service = std::make_unique<LocalService>(hqserver::ServerOptions(), DataSet::store());
-    ASSERT_TRUE(host.start(3, service->url()));
-  }
+TopicReq req(int i) {  // three steps: four deliveries each
+  return TopicReq{
+      "tick", {DataSet::targets()[i % 4]}, DataSet::kBase, DataSet::lastTickTime(), 2100};
+}
 
-  void TearDown() override {
-    if (opener.joinable()) opener.join();
-  }
+class LifecycleTest : public ::testing::TestWithParam<bool> {};  // true: release, or destroy
 
-  // Holds every pool thread inside its first delivery until openGateSoon(): the batches of all
-  // later requests stay queued.
-  void closeGate() {
-    std::shared_future<void> opened = gate.get_future().share();
-    host.spi().setObserver([opened](const Delivery&) { opened.wait(); });
-  }
-
-  // Opens the gate from another thread shortly after, while the test thread is inside release
-  // or the destructor.
-  void openGateSoon() {
-    opener = std::thread([this] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      gate.set_value();
+TEST_P(LifecycleTest, RightAfterRequestsEverythingQueuedIsDelivered) {
+  LocalService service(hqserver::ServerOptions(), DataSet::store());
+  PluginHost host;
+  ASSERT_TRUE(host.start(3, service.url()));
+  std::promise<void> gate;
+  std::shared_future<void> opened = gate.get_future().share();
+  host.spi.setObserver([opened](const Delivery&) { opened.wait(); });  // holds every pool
+  std::vector<ResultStatus> results(kRequests);
+  std::vector<std::thread> hosts;
+  for (int t = 0; t < 4; ++t) {
+    hosts.emplace_back([&, t] {
+      bool cancel = false;
+      for (int i = t; i < kRequests; i += 4) {
+        results[i] = host.api->reqData(req(i), &host.spi, i, cancel);
+      }
     });
   }
-
-  TopicReq req(int i) const {
-    const std::string& target = DataSet::targets()[i % DataSet::targets().size()];
-    return makeReq("tick", {target}, DataSet::kBase, DataSet::lastTickTime(), kMaxCount);
+  for (std::thread& h : hosts) h.join();
+  EXPECT_LE(host.spi.count(), 3u) << "one delivery per pool at most before the gate opens";
+  std::thread opener([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    gate.set_value();
+  });
+  GetParam() ? host.api->release() : host.api.reset();
+  opener.join();
+  for (int i = 0; i < kRequests; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(results[i].code, OK);
+    EXPECT_TRUE(deliveriesHold(host.spi.deliveries(i), results[i], req(i)));
   }
-
-  // Issues every request from four host threads; returns once all reqData calls returned.
-  std::vector<ResultStatus> issueAll() {
-    std::vector<ResultStatus> results(kRequests);
-    std::vector<std::thread> hosts;
-    for (int t = 0; t < 4; ++t) {
-      hosts.emplace_back([this, t, &results] {
-        bool cancel = false;
-        for (int i = t; i < kRequests; i += 4) {
-          results[i] = host.api().reqData(req(i), &host.spi(), i, cancel);
-        }
-      });
-    }
-    for (std::thread& h : hosts) h.join();
-    return results;
-  }
-
-  // Everything delivered by now, without waiting: what release or destruction promised.
-  void expectAllDelivered(const std::vector<ResultStatus>& results) {
-    for (int i = 0; i < kRequests; ++i) {
-      SCOPED_TRACE(i);
-      EXPECT_EQ(results[i].code, OK);
-      const TopicReq r = req(i);
-      EXPECT_TRUE(rangeDeliveriesHold(
-          host.spi().deliveries(i), results[i],
-          DataSet::range(r.targets[0], "tick", r.beginTime, r.endTime, r.maxCount)));
-    }
-  }
-
-  std::unique_ptr<LocalService> service;
-  PluginHost host;
-  std::promise<void> gate;
-  std::thread opener;
-};
-
-TEST_F(LifecycleTest, ReleaseRightAfterRequestsDeliversEverythingQueued) {
-  closeGate();
-  const std::vector<ResultStatus> results = issueAll();
-  EXPECT_LE(host.spi().count(), 3u) << "one delivery per pool at most before the gate opens";
-  openGateSoon();
-  host.api().release();
-  expectAllDelivered(results);
-
-  // Released pools take nothing more: a later request is still fetched and answered, but its
-  // batches are dropped, as documented for a refused delivery.
-  const size_t before = host.spi().count();
-  bool cancel = false;
-  EXPECT_EQ(host.api().reqData(req(0), &host.spi(), 500, cancel).code, OK);
-  host.api().release();
-  EXPECT_EQ(host.spi().count(), before);
-  EXPECT_TRUE(host.spi().deliveries(500).empty());
+  if (!GetParam()) return;
+  // init after release serves again with new pools.
+  ASSERT_EQ(host.api->init(2).code, OK);
+  EXPECT_EQ(host.run(req(1), 501).code, OK);
 }
 
-TEST_F(LifecycleTest, DestructionRightAfterRequestsDeliversEverythingQueued) {
-  closeGate();
-  const std::vector<ResultStatus> results = issueAll();
-  EXPECT_LE(host.spi().count(), 3u) << "one delivery per pool at most before the gate opens";
-  openGateSoon();
-  host.destroy();
-  expectAllDelivered(results);
-}
-
-TEST_F(LifecycleTest, InitAfterReleaseServesAgainWithNewPools) {
-  host.api().release();
-  ASSERT_EQ(host.api().init(2).code, OK);
-  bool cancel = false;
-  const ResultStatus result = host.api().reqData(req(1), &host.spi(), 1, cancel);
-  ASSERT_TRUE(awaitRangeEnd(host.spi(), 1));
-  const TopicReq r = req(1);
-  EXPECT_TRUE(rangeDeliveriesHold(
-      host.spi().deliveries(1), result,
-      DataSet::range(r.targets[0], "tick", r.beginTime, r.endTime, r.maxCount)));
-}
-
-TEST_F(LifecycleTest, RepeatedLifecyclesOnOneLoadedPlugin) {
-  for (int round = 0; round < 5; ++round) {
-    SCOPED_TRACE(round);
-    PluginHost again;
-    ASSERT_TRUE(again.start(1 + round % 3, service->url()));
-    bool cancel = false;
-    const ResultStatus result = again.api().reqData(req(round), &again.spi(), round, cancel);
-    if (round % 2 == 0) again.api().release();
-    again.destroy();
-    const TopicReq r = req(round);
-    EXPECT_TRUE(rangeDeliveriesHold(
-        again.spi().deliveries(round), result,
-        DataSet::range(r.targets[0], "tick", r.beginTime, r.endTime, r.maxCount)));
-  }
-}
+INSTANTIATE_TEST_SUITE_P(ReleaseOrDestroy, LifecycleTest, ::testing::Bool(), [](const auto& info) {
+  return std::string(info.param ? "Release" : "Destroy");
+});
 
 }  // namespace
-}  // namespace reliability
-}  // namespace test
-}  // namespace orvex
+}  // namespace orvex::test::reliability

@@ -1,40 +1,29 @@
 #include "ReliabilitySupport.h"
 
-#include <Poco/Net/ServerSocket.h>
-#include <Poco/Net/SocketAddress.h>
-
 #include <algorithm>
 #include <thread>
 
-namespace orvex {
-namespace test {
-namespace reliability {
-
+namespace orvex::test::reliability {
 namespace {
 
 struct Row {
-  std::string target;
-  std::string key;
-  int64_t time;
-  int64_t mtm;
+  std::string target, key;
+  int64_t time, mtm;
   std::string data;
 };
 
-// Every record of the data set, in (key, target, time) order.
 const std::vector<Row>& rows() {
   static const std::vector<Row> all = [] {
     std::vector<Row> out;
-    for (const std::string& target : DataSet::targets()) {
+    for (const std::string& t : DataSet::targets()) {
       for (int i = 0; i < DataSet::kBarCount; ++i) {
-        const int64_t time = DataSet::kBase + i * DataSet::kBarStep;
-        const int64_t mtm = DataSet::kBase + (DataSet::kBarCount - i) * 1000;
-        out.push_back(Row{target, "bar", time, mtm, target + "/bar/" + std::to_string(i)});
+        out.push_back(Row{t, "bar", DataSet::kBase + i * 60000000000LL,
+                          DataSet::kBase + (DataSet::kBarCount - i) * 1000,
+                          t + "/bar/" + std::to_string(i)});
       }
-    }
-    for (const std::string& target : DataSet::targets()) {
       for (int i = 0; i < DataSet::kTickCount; ++i) {
         const int64_t time = DataSet::kBase + i * DataSet::kTickStep;
-        out.push_back(Row{target, "tick", time, time + 7, target + "/tick/" + std::to_string(i)});
+        out.push_back(Row{t, "tick", time, time + 7, t + "/tick/" + std::to_string(i)});
       }
     }
     return out;
@@ -42,34 +31,16 @@ const std::vector<Row>& rows() {
   return all;
 }
 
-RecordId idOf(const Row& row) { return RecordId{row.target, row.time, row.data}; }
-
-std::string describe(const ResultStatus& status) {
-  return std::to_string(status.code) + "@" + status.msg;
-}
-
-bool sameStatus(const ResultStatus& a, const ResultStatus& b) {
-  return a.code == b.code && a.msg == b.msg;
-}
-
-// The delivered records of a range request, oldest first: the batches come newest block first.
-std::vector<RecordId> rangeRecords(const std::vector<Delivery>& got) {
+template <typename Keep>
+std::vector<RecordId> select(Keep keep) {
   std::vector<RecordId> ids;
-  for (auto d = got.rbegin(); d != got.rend(); ++d) {
-    std::vector<RecordId> block = idsOf(d->topics);
-    ids.insert(ids.end(), block.begin(), block.end());
+  for (const Row& r : rows()) {
+    if (keep(r)) ids.emplace_back(r.target, r.time, r.data);
   }
   return ids;
 }
 
-::testing::AssertionResult oneThread(const std::vector<Delivery>& got) {
-  for (const Delivery& d : got) {
-    if (d.thread != got.front().thread) {
-      return ::testing::AssertionFailure() << "deliveries of one request on two threads";
-    }
-  }
-  return ::testing::AssertionSuccess();
-}
+std::string describe(const ResultStatus& s) { return std::to_string(s.code) + "@" + s.msg; }
 
 }  // namespace
 
@@ -81,9 +52,9 @@ const std::vector<std::string>& DataSet::targets() {
 const std::string& DataSet::csv() {
   static const std::string text = [] {
     std::string out;
-    for (const Row& row : rows()) {
-      out += row.target + "," + row.key + "," + std::to_string(row.time) + "," +
-             std::to_string(row.mtm) + ",1.5," + row.data + "\n";
+    for (const Row& r : rows()) {
+      out += r.target + "," + r.key + "," + std::to_string(r.time) + "," + std::to_string(r.mtm) +
+             ",1.5," + r.data + "\n";
     }
     return out;
   }();
@@ -97,192 +68,109 @@ std::shared_ptr<const hqserver::DataStore> DataSet::store() {
 
 std::vector<RecordId> DataSet::range(const std::string& target, const std::string& key,
                                      int64_t begin, int64_t end, int64_t maxCount) {
-  std::vector<RecordId> ids;
-  for (const Row& row : rows()) {
-    if (row.target == target && row.key == key && row.time >= begin && row.time <= end) {
-      ids.push_back(idOf(row));
-    }
-  }
-  const size_t wanted = static_cast<size_t>(std::max<int64_t>(0, maxCount));
-  if (ids.size() > wanted) ids.erase(ids.begin(), ids.end() - static_cast<std::ptrdiff_t>(wanted));
+  std::vector<RecordId> ids = select([&](const Row& r) {
+    return r.target == target && r.key == key && r.time >= begin && r.time <= end;
+  });
+  ids.erase(ids.begin(), ids.end() - std::min<int64_t>(ids.size(), std::max<int64_t>(0, maxCount)));
   return ids;
 }
 
 std::vector<RecordId> DataSet::pages(const std::string& key, std::vector<std::string> targets,
                                      int64_t beginMtm, int64_t endMtm) {
-  std::sort(targets.begin(), targets.end());
-  std::vector<RecordId> ids;
-  for (const Row& row : rows()) {
-    const bool wanted =
-        targets.empty() || std::binary_search(targets.begin(), targets.end(), row.target);
-    if (row.key == key && wanted && row.mtm >= beginMtm && row.mtm <= endMtm) {
-      ids.push_back(idOf(row));
-    }
-  }
-  std::stable_sort(ids.begin(), ids.end(), [](const RecordId& a, const RecordId& b) {
-    return std::tie(std::get<0>(a), std::get<1>(a)) < std::tie(std::get<0>(b), std::get<1>(b));
+  std::vector<RecordId> ids = select([&](const Row& r) {
+    return r.key == key && r.mtm >= beginMtm && r.mtm <= endMtm &&
+           (targets.empty() || std::count(targets.begin(), targets.end(), r.target) > 0);
   });
+  std::sort(ids.begin(), ids.end());
   return ids;
 }
 
 std::vector<RecordId> DataSet::latest(const std::string& key,
                                       const std::vector<std::string>& targets) {
   std::vector<RecordId> ids;
-  for (const std::string& target : targets) {
-    std::vector<RecordId> all = range(target, key, INT64_MIN, INT64_MAX, 1);
-    ids.insert(ids.end(), all.begin(), all.end());
+  for (const std::string& t : targets) {
+    for (const RecordId& id : range(t, key, INT64_MIN, INT64_MAX, 1)) ids.push_back(id);
   }
-  return ids;
-}
-
-TopicReq makeReq(const std::string& key, std::vector<std::string> targets, int64_t begin,
-                 int64_t end, int32_t maxCount, uint32_t flags) {
-  TopicReq req;
-  req.key = key;
-  req.targets = std::move(targets);
-  req.beginTime = begin;
-  req.endTime = end;
-  req.maxCount = maxCount;
-  req.flags = flags;
-  return req;
-}
-
-std::vector<RecordId> idsOf(const CloudTopic& topic) {
-  std::vector<RecordId> ids;
-  for (const TopicBody& body : topic.bodies) ids.emplace_back(topic.target, body.time, body.data);
   return ids;
 }
 
 std::vector<RecordId> idsOf(const std::vector<CloudTopic>& topics) {
   std::vector<RecordId> ids;
-  for (const CloudTopic& topic : topics) {
-    std::vector<RecordId> more = idsOf(topic);
-    ids.insert(ids.end(), more.begin(), more.end());
+  for (const CloudTopic& t : topics) {
+    for (const TopicBody& b : t.bodies) ids.emplace_back(t.target, b.time, b.data);
   }
   return ids;
 }
 
-bool awaitRangeEnd(const RecordingHistorySpi& spi, int32_t requestId) {
-  return spi.waitForLast(requestId, kDeliveryWait);
-}
-
-bool awaitPageEnd(const RecordingHistorySpi& spi, int32_t requestId) {
-  const auto deadline = std::chrono::steady_clock::now() + kDeliveryWait;
-  while (std::chrono::steady_clock::now() < deadline) {
-    const std::vector<Delivery> got = spi.deliveries(requestId);
-    if (!got.empty() && (got.back().isLast || !got.back().status.ok())) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return false;
-}
-
-::testing::AssertionResult rangeDeliveriesHold(const std::vector<Delivery>& got,
-                                               const ResultStatus& result,
-                                               const std::vector<RecordId>& expected) {
-  if (got.empty()) return ::testing::AssertionFailure() << "no delivery";
-  const Delivery& final = got.back();
-  if (!final.isLast || !final.topics.empty() || final.mtmValue != 0) {
-    return ::testing::AssertionFailure() << "the last delivery is not an empty final batch";
-  }
-  if (!sameStatus(final.status, result)) {
-    return ::testing::AssertionFailure() << "final batch carries " << describe(final.status)
-                                         << ", the request returned " << describe(result);
-  }
-  for (size_t i = 0; i + 1 < got.size(); ++i) {
-    const Delivery& step = got[i];
-    if (step.isLast || step.mtmValue != 0) {
-      return ::testing::AssertionFailure() << "step batch " << i << " marked last or with mtm";
-    }
-    const bool failedLastStep = i + 2 == got.size() && !result.ok();
-    if (failedLastStep ? !sameStatus(step.status, result) : !step.status.ok()) {
-      return ::testing::AssertionFailure()
-             << "step batch " << i << " carries " << describe(step.status);
-    }
-  }
-  ::testing::AssertionResult threads = oneThread(got);
-  if (!threads) return threads;
-  const std::vector<RecordId> records = rangeRecords(got);
-  if (records.size() > expected.size() ||
-      !std::equal(records.begin(), records.end(), expected.end() - records.size())) {
-    return ::testing::AssertionFailure()
-           << records.size() << " records delivered are not the newest of the " << expected.size()
-           << " expected";
-  }
-  if (result.ok() && records.size() != expected.size()) {
-    return ::testing::AssertionFailure()
-           << "OK with " << records.size() << " of " << expected.size() << " records";
-  }
-  return ::testing::AssertionSuccess();
-}
-
-::testing::AssertionResult pageDeliveriesHold(const std::vector<Delivery>& got,
-                                              const ResultStatus& result,
-                                              const std::vector<RecordId>& expected) {
-  if (got.empty()) return ::testing::AssertionFailure() << "no delivery";
-  for (size_t i = 0; i + 1 < got.size(); ++i) {
-    if (got[i].isLast || !got[i].status.ok()) {
-      return ::testing::AssertionFailure() << "page " << i << " is last or failed before the end";
-    }
-    if (got[i].mtmValue != got.front().mtmValue) {
-      return ::testing::AssertionFailure() << "page " << i << " carries another mtmValue";
-    }
-  }
+::testing::AssertionResult deliveriesHold(const std::vector<Delivery>& got,
+                                          const ResultStatus& result, const TopicReq& req) {
+  using ::testing::AssertionFailure;
+  const bool paged = (req.flags & ByModifyTime) != 0;
+  if (got.empty()) return AssertionFailure() << "no delivery";
   const Delivery& last = got.back();
-  if (!sameStatus(last.status, result)) {
-    return ::testing::AssertionFailure() << "last page carries " << describe(last.status)
-                                         << ", the request returned " << describe(result);
+  if (describe(last.status) != describe(result)) {
+    return AssertionFailure() << "last delivery carries " << describe(last.status)
+                              << ", the request returned " << describe(result);
   }
-  if (result.ok() && !last.isLast) {
-    return ::testing::AssertionFailure() << "OK without a page marked last";
+  if (!paged && (!last.isLast || !last.topics.empty() || last.mtmValue != 0)) {
+    return AssertionFailure() << "the last delivery is not an empty final batch";
   }
-  ::testing::AssertionResult threads = oneThread(got);
-  if (!threads) return threads;
+  if (paged && result.ok() && !last.isLast) return AssertionFailure() << "OK without isLast";
   std::vector<RecordId> records;
-  for (const Delivery& d : got) {
-    std::vector<RecordId> page = idsOf(d.topics);
-    records.insert(records.end(), page.begin(), page.end());
+  for (size_t i = 0; i < got.size(); ++i) {
+    const Delivery& d = got[paged ? i : got.size() - 1 - i];  // range batches: newest first
+    if (d.thread != got.front().thread) return AssertionFailure() << "two pool threads";
+    const std::vector<RecordId> ids = idsOf(d.topics);
+    records.insert(records.end(), ids.begin(), ids.end());
+    if (&d == &last) continue;
+    const bool failedLastStep = !paged && &d == &got[got.size() - 2] && !result.ok();
+    if (d.isLast || d.mtmValue != (paged ? got.front().mtmValue : 0) ||
+        !(failedLastStep ? describe(d.status) == describe(result) : d.status.ok())) {
+      return AssertionFailure() << "batch before the last carries " << describe(d.status)
+                                << ", isLast " << d.isLast << ", mtm " << d.mtmValue;
+    }
   }
-  if (records.size() > expected.size() ||
-      !std::equal(records.begin(), records.end(), expected.begin())) {
-    return ::testing::AssertionFailure()
-           << records.size() << " records delivered are not the first of the " << expected.size()
-           << " expected";
-  }
-  if (result.ok() && records.size() != expected.size()) {
-    return ::testing::AssertionFailure()
-           << "OK with " << records.size() << " of " << expected.size() << " records";
+  const std::vector<RecordId> expected =
+      paged ? DataSet::pages(req.key, req.targets, req.beginTime, req.endTime)
+      : req.targets.empty()
+          ? std::vector<RecordId>()
+          : DataSet::range(req.targets[0], req.key, req.beginTime, req.endTime, req.maxCount);
+  const auto from = paged ? expected.begin() : expected.end() - records.size();
+  if (records.size() > expected.size() || !std::equal(records.begin(), records.end(), from) ||
+      (result.ok() && records.size() != expected.size())) {
+    return AssertionFailure() << records.size() << " records delivered do not match the "
+                              << expected.size() << " expected with " << describe(result);
   }
   return ::testing::AssertionSuccess();
 }
 
 ::testing::AssertionResult isClearFailure(const ResultStatus& status) {
-  if (status.ok()) return ::testing::AssertionFailure() << "OK where a failure was due";
-  if (status.msg.empty()) {
-    return ::testing::AssertionFailure() << "code " << status.code << " without a message";
-  }
-  return ::testing::AssertionSuccess();
+  if (!status.ok() && !status.msg.empty()) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "not a clear failure: " << describe(status);
 }
-
-PluginHost::PluginHost() = default;
-
-PluginHost::~PluginHost() { api_.reset(); }
 
 ::testing::AssertionResult PluginHost::start(int pools, const std::string& address) {
-  if (!loader_.ok()) return ::testing::AssertionFailure() << "plug-in: " << loader_.error();
-  api_ = loader_.create();
-  if (!api_) return ::testing::AssertionFailure() << "no creator of type id 5";
-  const ResultStatus init = api_->init(pools);
-  if (!init.ok()) return ::testing::AssertionFailure() << "init: " << describe(init);
-  const ResultStatus connect = api_->connect(address);
-  if (!connect.ok()) return ::testing::AssertionFailure() << "connect: " << describe(connect);
+  api = loader.create();
+  if (!api) return ::testing::AssertionFailure() << "no wrapper of type id 5: " << loader.error();
+  const ResultStatus init = api->init(pools), connect = init.ok() ? api->connect(address) : init;
+  if (!connect.ok()) return ::testing::AssertionFailure() << "start: " << describe(connect);
   return ::testing::AssertionSuccess();
 }
 
-uint16_t freeLoopbackPort() {
-  Poco::Net::ServerSocket socket(Poco::Net::SocketAddress("127.0.0.1", 0));
-  return socket.address().port();
+ResultStatus PluginHost::run(const TopicReq& req, int32_t requestId) {
+  bool cancel = false;
+  const ResultStatus result = api->reqData(req, &spi, requestId, cancel);
+  // A range request ends with its final batch; a page request with its last or a failed page.
+  const bool paged = (req.flags & ByModifyTime) != 0;
+  bool ended = !paged && spi.waitForLast(requestId, std::chrono::minutes(2));
+  for (int i = 0; paged && !ended && i < 60000; ++i) {
+    const std::vector<Delivery> got = spi.deliveries(requestId);
+    ended = !got.empty() && (got.back().isLast || !got.back().status.ok());
+    if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_TRUE(ended) << "request " << requestId << " hangs";
+  EXPECT_TRUE(deliveriesHold(spi.deliveries(requestId), result, req)) << "request " << requestId;
+  return result;
 }
 
-}  // namespace reliability
-}  // namespace test
-}  // namespace orvex
+}  // namespace orvex::test::reliability
