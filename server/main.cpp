@@ -35,12 +35,12 @@ void blockSignals() {
 int main(int argc, char** argv) {
   using namespace orvex::hqserver;
   const CommandLine cl = parseCommandLine(argc, argv);
-  if (cl.action == CommandLine::Action::Help) {
-    std::cout << usageText(argv[0]);
+  if (cl.action == CommandLine::Action::Print) {
+    std::cout << cl.text;
     return 0;
   }
   if (cl.action == CommandLine::Action::Fail) {
-    std::cerr << argv[0] << ": " << cl.error << "\n" << usageText(argv[0]);
+    std::cerr << cl.text;
     return 2;
   }
   blockSignals();

@@ -7,8 +7,8 @@
 
 #include <stdexcept>
 
-#include "HistoryAPIFactory.h"
 #include "orvex/Environment.h"
+#include "orvex/HistoryAPIFactory.h"
 #include "orvex/IServiceRouter.h"
 
 namespace orvex {

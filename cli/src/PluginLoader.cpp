@@ -4,21 +4,17 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 
-#include "HistoryAPIFactory.h"
+#include "orvex/HistoryAPIFactory.h"
 
-#ifndef ORVEX_DEFAULT_PLUGIN
-#define ORVEX_DEFAULT_PLUGIN "liborvex_history.so"
-#endif
-#ifndef ORVEX_INSTALLED_PLUGIN
-#define ORVEX_INSTALLED_PLUGIN "../lib/liborvex_history.so"
-#endif
+// The build defines ORVEX_BUILD_DIR (this program's directory in the build tree),
+// ORVEX_DEFAULT_PLUGIN (the plug-in built with it) and ORVEX_INSTALLED_PLUGIN (the installed
+// plug-in, relative to the installed program's directory).
 
 namespace orvex {
 namespace cli {
 namespace {
-
-bool exists(const std::string& path) { return ::access(path.c_str(), R_OK) == 0; }
 
 std::string executableDir() {
   char buf[PATH_MAX];
@@ -26,6 +22,12 @@ std::string executableDir() {
   if (n <= 0) return "";
   std::string path(buf, static_cast<size_t>(n));
   return path.substr(0, path.rfind('/'));
+}
+
+// `path` with symbolic links resolved; `path` itself when it does not exist.
+std::string canonical(const std::string& path) {
+  char buf[PATH_MAX];
+  return ::realpath(path.c_str(), buf) != nullptr ? std::string(buf) : path;
 }
 
 }  // namespace
@@ -42,10 +44,11 @@ std::unique_ptr<IHistoryApi> PluginLoader::create(int typeId) {
 }
 
 std::string PluginLoader::defaultPath() {
-  const std::string built = ORVEX_DEFAULT_PLUGIN;
-  if (exists(built)) return built;
-  const std::string installed = executableDir() + "/" + ORVEX_INSTALLED_PLUGIN;
-  return exists(installed) ? installed : built;
+  // Decided by where the program runs, never by what exists: an installed program must not pick
+  // up a build tree left on the machine, nor a program in the build tree an installed copy.
+  const std::string dir = executableDir();
+  if (!dir.empty() && dir == canonical(ORVEX_BUILD_DIR)) return ORVEX_DEFAULT_PLUGIN;
+  return dir + "/" + ORVEX_INSTALLED_PLUGIN;
 }
 
 }  // namespace cli

@@ -25,8 +25,9 @@ class PluginLoader {
   // is registered under that id.
   static std::unique_ptr<IHistoryApi> create(int typeId);
 
-  // The plug-in path used when none is given: the library built with this program or, for an
-  // installed program, the one in the library directory beside its bin directory.
+  // The plug-in path used when none is given: for the program in its build directory the library
+  // built with it; anywhere else the one in the library directory beside the program's own
+  // directory (../lib), whether or not it exists (loading then says what is missing).
   static std::string defaultPath();
 };
 

@@ -1,5 +1,5 @@
 // The host plugin library's factory: a map from type id to creator under one mutex.
-#include "HistoryAPIFactory.h"
+#include "orvex/HistoryAPIFactory.h"
 
 #include <utility>
 

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "HistoryAPIFactory.h"
+#include "orvex/HistoryAPIFactory.h"
 
 namespace orvex {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <dlfcn.h>
 
-#include "HistoryAPIFactory.h"
 #include "TestPaths.h"
+#include "orvex/HistoryAPIFactory.h"
 
 namespace orvex {
 namespace test {

@@ -4,9 +4,9 @@
 
 #include <memory>
 
-#include "HistoryAPIFactory.h"
 #include "LogCapture.h"
 #include "PluginLoader.h"
+#include "orvex/HistoryAPIFactory.h"
 
 namespace orvex {
 namespace test {

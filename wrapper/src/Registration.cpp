@@ -2,8 +2,8 @@
 // unregistered at unload: the host owns the factory and the objects it created.
 #include <functional>
 
-#include "HistoryAPIFactory.h"
 #include "marketdata/HistoryWrapper.h"
+#include "orvex/HistoryAPIFactory.h"
 
 namespace {
 

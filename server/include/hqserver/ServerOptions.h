@@ -28,16 +28,18 @@ struct ServerOptions {
 
 // The outcome of reading a command line.
 struct CommandLine {
-  enum class Action { Run, Help, Fail };
+  enum class Action {
+    Run,    // serve with `options`
+    Print,  // print `text` on standard output and exit 0 (--help, --version)
+    Fail    // print `text` (the error and a one-line usage hint) on standard error, exit 2
+  };
   Action action = Action::Run;
   ServerOptions options;
-  std::string error;  // Action::Fail: what is wrong
+  std::string text;
 };
 
-// Reads argv[1..argc-1]. Never exits or prints.
+// Reads argv[1..argc-1]; argv[0] names the program in the texts. Never exits or prints.
 CommandLine parseCommandLine(int argc, const char* const* argv);
-// The --help text.
-std::string usageText(const std::string& program);
 
 }  // namespace hqserver
 }  // namespace orvex
