@@ -1,7 +1,7 @@
 // The real plug-in, loaded with dlopen as a host loads it and reached only through the factory,
-// with a recording IHistorySpi: first against the local history service, whose records the
-// deliveries are checked against, then against a scripted service for failures, cancellation
-// from another thread, the batching of the latest-data lookup, and connect.
+// with a recording IHistorySpi, against the local history service: the deliveries are checked
+// against its records; its fault rules make the failures, the held-back step that is cancelled
+// from another thread, the failed batch of the latest-data lookup and the failed connect.
 #include <Poco/URI.h>
 #include <gtest/gtest.h>
 
@@ -17,8 +17,6 @@
 #include "LocalService.h"
 #include "PluginLoader.h"
 #include "RecordingHistorySpi.h"
-#include "ScriptedHttpServer.h"
-#include "hqserver/DemoData.h"
 
 namespace orvex {
 namespace test {
@@ -87,8 +85,8 @@ class PluginTest : public ::testing::Test {
   // rather than cut by a stopping server; it runs its queued deliveries before the spi goes.
   void TearDown() override { api.reset(); }
 
-  // Starts the local service (the embedded data set for a null store) and connects to it.
-  void serve(std::shared_ptr<const hqserver::DataStore> store = nullptr,
+  // Starts the local service on `store` and connects to it.
+  void serve(std::shared_ptr<const hqserver::DataStore> store,
              hqserver::ServerOptions options = {}) {
     service = std::make_unique<LocalService>(options, std::move(store));
     ASSERT_EQ(api->connect(service->url()).code, OK);
@@ -194,127 +192,39 @@ TEST_F(PluginTest, GetDataPutsTheFetchedRecordsInFrontOfThoseHeld) {
   EXPECT_EQ(spi.count(), 0u);  // answered on this thread, not through an IHistorySpi
 }
 
-TEST_F(PluginTest, PageRequestWalksEveryPageWithTheMarksOfPageZero) {
-  hqserver::ServerOptions smallPages;
-  smallPages.pageSize = 100;
-  // Modification time is time + 7: 150..300 selects a at 143..293 and b at 150..293, not c.
-  serve(LocalService::fromCsv(csvLines("a", "m", 100, 200) + csvLines("b", "m", 150, 250) +
-                              csvLines("c", "m", 100, 50) + csvLines("a", "other", 100, 50)),
-        smallPages);
-
-  const TopicReq req{"m", {"b", "a"}, 150, 300, 1, ByModifyTime};
-  EXPECT_EQ(api->reqData(req, &spi, 21, cancel).code, OK);
-
-  ASSERT_TRUE(spi.waitForLast(21, kDeliveryWait));
-  const std::vector<Delivery> got = spi.deliveries(21);
-  std::vector<std::string> expected;  // by target, then time
-  for (int64_t t = 143; t <= 293; ++t) expected.push_back("a,r" + std::to_string(t));
-  for (int64_t t = 150; t <= 293; ++t) expected.push_back("b,r" + std::to_string(t));
-  const size_t pages = (expected.size() + 99) / 100;
-  ASSERT_EQ(got.size(), pages);
-  EXPECT_EQ(service->requestCount(kPagePath), pages);
-  std::vector<std::string> delivered;
-  for (size_t i = 0; i < got.size(); ++i) {
-    EXPECT_EQ(got[i].mtmValue, 300) << i;  // the latest modification time selected
-    EXPECT_EQ(got[i].isLast, i + 1 == got.size()) << i;
-    EXPECT_EQ(got[i].status.code, OK);
-    for (const CloudTopic& topic : got[i].topics) {
-      for (const TopicBody& body : topic.bodies)
-        delivered.push_back(topic.target + "," + body.data);
-    }
-  }
-  EXPECT_EQ(delivered, expected);
+// Makes `settings` the service's only fault rule.
+void setFault(LocalService& service, const std::string& settings) {
+  std::string error;
+  auto rule = hqserver::FaultRule::parse(settings, error);
+  ASSERT_TRUE(rule) << error;
+  service.faults().clear();
+  service.faults().add(*rule);
 }
 
-TEST_F(PluginTest, HostThreadsRequestingAtOnceEachGetTheirOwnRecords) {
-  serve();
-  constexpr int64_t kDayNs = 86400LL * 1000000000LL;
-  const char* const targets[] = {"CFFEX.IF2409", "DCE.m2409", "SHFE.cu2409", "SHFE.rb2410"};
-  // Host thread t makes requests 3t..3t+2. Two threads share each target at a time, so requests
-  // with one delivery key run at once.
-  std::vector<TopicReq> reqs;
-  for (int i = 0; i < 12; ++i) {
-    const int64_t day = hqserver::DemoData::kFirstDayUtcNs + (i % 3) * kDayNs;
-    const std::string key = i % 3 == 2 ? "kline1m" : "tick";
-    reqs.push_back(TopicReq{
-        key, {targets[(i / 3 + i % 3) % 4]}, day, day + kDayNs - 1, 1800 + 300 * (i / 3), 0});
-  }
-  std::vector<ResultStatus> results(reqs.size());
-  std::vector<std::thread> hosts;
-  for (int t = 0; t < 4; ++t) {
-    hosts.emplace_back([&, t] {
-      bool never = false;
-      for (int i = 3 * t; i < 3 * t + 3; ++i) results[i] = api->reqData(reqs[i], &spi, i, never);
-    });
-  }
-  for (std::thread& host : hosts) host.join();
-
-  for (size_t i = 0; i < reqs.size(); ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(results[i].code, OK);
-    std::vector<RecordId> stored = storedRange(service->store(), reqs[i].targets[0], reqs[i].key,
-                                               reqs[i].beginTime, reqs[i].endTime);
-    stored.erase(stored.begin(), stored.end() - std::min<size_t>(stored.size(), reqs[i].maxCount));
-    EXPECT_EQ(rangeRecords(finishedRange(static_cast<int32_t>(i), results[i])), stored);
-  }
-}
-
-// Range answer lines ("time,value,data") for the times first..last.
-std::string bodyLines(int64_t first, int64_t last) {
-  std::string text;
-  for (int64_t t = first; t <= last; ++t) text += std::to_string(t) + ",1.5,s\n";
-  return text;
-}
-
-class ScriptedServiceTest : public PluginTest {
- protected:
-  void SetUp() override {
-    PluginTest::SetUp();
-    ASSERT_EQ(api->connect(server.url()).code, OK);
-    server.clear();
-  }
-  ScriptedHttpServer server;
-};
-
-TEST_F(ScriptedServiceTest, FailureAtTheSecondStepReachesTheHostTwiceAndIsReturned) {
-  server.script(kRangePath, ScriptedAnswer::ok(bodyLines(1001, 2000)));
-  server.script(kRangePath, ScriptedAnswer::withStatus(500, "down"));
-
-  const ResultStatus result = api->reqData(TopicReq{"k", {"T"}, 1, 2000, 5000, 0}, &spi, 9, cancel);
-
-  EXPECT_NE(result.code, OK);
-  const std::vector<Delivery> got = finishedRange(9, result);
-  ASSERT_EQ(batchSizes(got), (std::vector<size_t>{1000, 0, 0}));
-  EXPECT_EQ(got[0].status.code, OK);
-  EXPECT_EQ(got[1].status.code, result.code);
-  EXPECT_EQ(got[1].status.msg, result.msg);
-  EXPECT_EQ(server.requestsTo(kRangePath).size(), 2u);
-}
-
-TEST_F(ScriptedServiceTest, CancelFromAnotherThreadStopsAfterTheStepInProgress) {
-  server.script(kRangePath, ScriptedAnswer::ok(bodyLines(9001, 10000)));
-  // Held back long enough for the host to cancel while it is awaited.
-  server.script(kRangePath,
-                ScriptedAnswer::ok(bodyLines(8001, 9000)).after(std::chrono::milliseconds(500)));
-  server.setDefaultAnswer(kRangePath, ScriptedAnswer::ok(bodyLines(1, 1000)));
+TEST_F(PluginTest, CancelFromAnotherThreadStopsAfterTheStepInProgress) {
+  serve(walkData());
+  // The second step is held back long enough for the host to cancel while it is awaited.
+  setFault(*service, "kind=delay,ms=500,path=/QryCodeType,every=2");
 
   ResultStatus result;
   std::thread host([&] {
-    result = api->reqData(TopicReq{"k", {"T"}, 1, 10000, 100000, 0}, &spi, 4, cancel);
+    result = api->reqData(TopicReq{"k", {"T"}, 1, 3000, 100000, 0}, &spi, 4, cancel);
   });
-  ASSERT_TRUE(server.waitForRequests(2, kDeliveryWait));
+  const auto deadline = std::chrono::steady_clock::now() + kDeliveryWait;
+  while (service->requestCount(kRangePath) < 2 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   setCancelFlag(cancel, true);
   host.join();
 
   EXPECT_EQ(result.code, OK);
   EXPECT_EQ(batchSizes(finishedRange(4, result)), (std::vector<size_t>{1000, 1000, 0}));
-  EXPECT_EQ(server.requestsTo(kRangePath).size(), 2u);
+  EXPECT_EQ(service->requestCount(kRangePath), 2u);
 }
 
-TEST_F(ScriptedServiceTest, LastDataAsksInBatchesOfFiveHundredInOrder) {
-  server.script("/QryLast", ScriptedAnswer::ok("t0,1,1.0,x\n"));
-  server.script("/QryLast", ScriptedAnswer::withStatus(500));
-  server.script("/QryLast", ScriptedAnswer::ok("t1000,3,1.0,z\nt1199,4,1.0,w\n"));
+TEST_F(PluginTest, LastDataAsksInBatchesOfFiveHundredInOrder) {
+  serve(LocalService::fromCsv("t0,k,1,1,1.0,x\nt1000,k,3,3,1.0,z\nt1199,k,4,4,1.0,w\n"));
+  setFault(*service, "kind=status,code=500,path=/QryLast,every=2");
   std::vector<std::string> targets;
   for (int i = 0; i < 1200; ++i) targets.push_back("t" + std::to_string(i));
   std::vector<CloudTopic> out(1);
@@ -327,8 +237,8 @@ TEST_F(ScriptedServiceTest, LastDataAsksInBatchesOfFiveHundredInOrder) {
   for (const CloudTopic& topic : out) got.push_back(topic.target);
   EXPECT_EQ(got, (std::vector<std::string>{"held", "t0", "t1000", "t1199"}));
   std::string asked;  // the codes of each request, each code followed by a comma
-  for (const RecordedRequest& request : server.requestsTo("/QryLast")) {
-    for (const auto& entry : Poco::URI("/?" + request.query).getQueryParameters()) {
+  for (const LoggedRequest& request : service->requests("/QryLast")) {
+    for (const auto& entry : Poco::URI(request.uri).getQueryParameters()) {
       if (entry.first == "codes") asked += entry.second + "|";
     }
   }
@@ -338,24 +248,23 @@ TEST_F(ScriptedServiceTest, LastDataAsksInBatchesOfFiveHundredInOrder) {
   EXPECT_EQ(asked, expected);
 }
 
-TEST_F(ScriptedServiceTest, HeartbeatFailureIsReturnedWithoutAskingForTheName) {
-  server.setDefaultAnswer("/HeartBeat", ScriptedAnswer::withStatus(503));
-  EXPECT_NE(api->connect(server.url()).code, OK);
-  EXPECT_FALSE(server.requestsTo("/HeartBeat").empty());
-  EXPECT_TRUE(server.requestsTo("/getServerVersion").empty());
-}
-
-TEST_F(ScriptedServiceTest, NameIsKeptWhenALaterAnswerHasNoneOrIsNotJson) {
-  server.script("/getServerVersion", ScriptedAnswer::ok(R"({"version":"1","name":"s1"})"));
-  server.script("/getServerVersion", ScriptedAnswer::ok(R"({"version":"2"})"));
-  server.script("/getServerVersion", ScriptedAnswer::ok("abc"));
-  ASSERT_EQ(api->connect(server.url()).code, OK);
+TEST_F(PluginTest, ConnectFailsOnTheHeartbeatAndKeepsTheNameOfTheLastGoodAnswer) {
+  hqserver::ServerOptions named;
+  named.name = "s1";
+  serve(walkData(), named);
   EXPECT_EQ(api->getServerName(), "s1");
-  EXPECT_EQ(api->connect(server.url()).code, OK);
-  const ResultStatus notJson = api->connect(server.url());
+
+  setFault(*service, "kind=garbage,path=/getServerVersion");
+  const ResultStatus notJson = api->connect(service->url());
   EXPECT_EQ(notJson.code, UNKNOWN);
   EXPECT_EQ(notJson.msg, "json\xBD\xE2\xCE\xF6\xCA\xA7\xB0\xDC");  // "json解析失败" in GBK
   EXPECT_EQ(api->getServerName(), "s1");
+
+  // A failed heartbeat is returned without asking for the name.
+  setFault(*service, "kind=status,path=/HeartBeat");
+  const uint64_t asked = service->requestCount("/getServerVersion");
+  EXPECT_NE(api->connect(service->url()).code, OK);
+  EXPECT_EQ(service->requestCount("/getServerVersion"), asked);
 }
 
 }  // namespace
