@@ -22,6 +22,7 @@
 #include "ScopedEnvironment.h"
 #include "orvex/HqHistoryApi.h"
 #include "orvex/KvHttp.h"
+#include "orvex/Messages.h"
 
 namespace orvex {
 
@@ -38,25 +39,7 @@ using ::testing::ElementsAre;
 using ::testing::EndsWith;
 using ::testing::SizeIs;
 
-// The GBK bytes of the client's texts, spelled out independently of the code.
-namespace gbk {
-const std::string kOnlyOneTarget =
-    "\xb2\xce\xca\xfd\xb4\xed\xce\xf3,\xbd\xf6\xd6\xa7\xb3\xd6"
-    "1\xb8\xf6\xb1\xea\xb5\xc4";
-const std::string kNoSession = "\xcd\xf8\xc2\xe7\xb6\xd4\xcf\xf3\xb2\xbb\xb4\xe6\xd4\xda";
-const std::string kLastDataFailed =
-    "\xbb\xf1\xc8\xa1\xd7\xee\xd0\xc2\xd2\xbb\xcc\xf5\xca\xfd\xbe\xdd\xca\xa7\xb0\xdc,url=";
-const std::string kParseFailed = "\xbd\xe2\xce\xf6\xca\xa7\xb0\xdc";
-const std::string kNoDataParsed = "\xce\xb4\xbd\xe2\xce\xf6\xb5\xbd\xca\xfd\xbe\xdd";
-const std::string kHistoryFailed =
-    "\xbb\xf1\xc8\xa1\xc0\xfa\xca\xb7\xca\xfd\xbe\xdd\xca\xa7\xb0\xdc,url=";
-const std::string kPageParseFailed = "getDataByPage \xbd\xe2\xce\xf6\xca\xa7\xb0\xdc";
-const std::string kPageFailed =
-    "\xbb\xf1\xc8\xa1\xb7\xd6\xd2\xb3\xc0\xfa\xca\xb7\xca\xfd\xbe\xdd\xca\xa7\xb0\xdc,url=";
-const std::string kJsonParseFailed = "json\xbd\xe2\xce\xf6\xca\xa7\xb0\xdc";
-}  // namespace gbk
-
-const char kLastUri[] = "/QryLast?codes=a%2C&types=k";
+const std::string kLastUri = "/QryLast?codes=a%2C&types=k";
 
 struct ThrowingSession : KvHttp {
   ResultStatus getRspHeader(std::string&, HeaderMap&, const std::string&,
@@ -158,10 +141,10 @@ TEST_F(ClientTest, SignatureUsesTheAccessKeyAndNothingSecretIsLogged) {
   checked.secret = "secret-9Z";
   service = std::make_unique<LocalService>(checked, service->storePtr());
   env.set("fc_secret", "ignored without a configured key");
-  auth->setAccessInfo(AccessInfo{"u", "key-7Q", "secret-9Z", "e"});
+  auth->accessInfo = AccessInfo{"u", "key-7Q", "secret-9Z", "e"};
   LogCapture log;
   start();
-  EXPECT_EQ(auth->lastAccessInfoKind(), 2);
+  EXPECT_EQ(auth->lastAccessInfoKind, 2);
   // The service checks the signature over the extra parameters, x-fc- headers and content type.
   ResultStatus extras = get(
       "/QryLast?codes=a&types=k&c=1+2&e=&d=x%2Cy", 1,
@@ -174,7 +157,7 @@ TEST_F(ClientTest, SignatureUsesTheAccessKeyAndNothingSecretIsLogged) {
   env.set("fc_key", "AK").set("fc_secret", "");
   std::string initTime;
   EXPECT_EQ(api.init(service->url(), initTime, 4).code, EN_ICE_NET_ERROR);
-  EXPECT_EQ(auth->accessInfoFetches(), 1);
+  EXPECT_EQ(auth->accessInfoFetches, 1);
   std::vector<LoggedRequest> requests = service->requests();
   ASSERT_THAT(requests, SizeIs(4));
   for (const LoggedRequest& r : requests) {
@@ -212,9 +195,9 @@ TEST_F(ClientTest, EveryRequestCarriesTheIdentificationHeadersAndItsTimeOut) {
     EXPECT_EQ(r.headers.at("Request-Timeout"), r.uri.rfind("/Qry", 0) == 0 ? "8000" : "5000");
     for (const auto& [name, value] : identity) EXPECT_EQ(r.headers.at(name), value) << name;
   }
-  EXPECT_EQ(auth->tokenFetches(), 1);
-  EXPECT_EQ(auth->lastTokenRequest().kind, 13);
-  EXPECT_EQ(auth->lastTokenRequest().services, std::vector<std::string>{"history_quote_info"});
+  EXPECT_EQ(auth->tokenFetches, 1);
+  EXPECT_EQ(auth->lastTokenRequest.kind, 13);
+  EXPECT_EQ(auth->lastTokenRequest.services, std::vector<std::string>{"history_quote_info"});
 }
 
 TEST_F(ClientTest, RetriesAndWhatGoesBackToThePool) {
@@ -251,7 +234,7 @@ TEST_F(ClientTest, RetriesAndWhatGoesBackToThePool) {
     EXPECT_THAT(log.linesContaining("client->getRspHeader fail,ret=EN_TokenErr@"),
                 SizeIs(c.code == EN_ICE_NET_ERROR ? 1 : 0));
   }
-  EXPECT_EQ(auth->tokenFetches(), 1);
+  EXPECT_EQ(auth->tokenFetches, 1);
 }
 
 TEST_F(ClientTest, FinalGetFailureCarriesTheBodyInGbkCutTo200Bytes) {
@@ -277,10 +260,11 @@ TEST_F(ClientTest, WithoutASessionOrATokenNothingIsSent) {
   LogCapture log;
   ResultStatus noSession = get("/x");  // not started: the pool knows no address
   EXPECT_EQ(noSession.code, EN_ICE_NET_ERROR);
-  EXPECT_EQ(noSession.msg, gbk::kNoSession);
+  EXPECT_EQ(noSession.msg, msg::kNoSession);
   EXPECT_THAT(log.linesContaining("[ERROR] DaZaviVor HqHistoryApi, "), SizeIs(1));
 
-  auth->failNextTokenFetches(100, ResultStatus(NOT_AUTH_SETTING, "denied"));
+  auth->tokenFailuresLeft = 100;
+  auth->tokenFailure = ResultStatus(NOT_AUTH_SETTING, "denied");
   std::string initTime;
   api.init(service->url(), initTime, 4);  // its heartbeat fails the same way
   const HttpSessionPool::Stats before = pool().stats();
@@ -397,7 +381,7 @@ TEST_F(ClientTest, RangeNeedsOneTargetAndSendsNothingForAReversedRange) {
   for (const auto& codes : {std::vector<std::string>{}, std::vector<std::string>{"a", "b"}}) {
     ResultStatus status = range(1, 2, 10, codes);
     EXPECT_EQ(status.code, INVALID_PARAM);
-    EXPECT_EQ(status.msg, gbk::kOnlyOneTarget);
+    EXPECT_EQ(status.msg, msg::kOnlyOneTarget);
   }
   EXPECT_TRUE(range(5, 4).ok());
   EXPECT_THAT(sent(), SizeIs(0));
@@ -422,14 +406,14 @@ TEST_F(ClientTest, AnswersBecomeRecordsUnderTheRequestedKeyOrParseFailures) {
 
   out.clear();
   fault("kind=garbage");
-  EXPECT_EQ(last().msg, gbk::kParseFailed);
-  EXPECT_EQ(range().msg, gbk::kParseFailed);
-  EXPECT_EQ(paged().msg, gbk::kPageParseFailed);
-  EXPECT_EQ(api.getDataCache(TopicKey{"a", "k"}, cached).msg, gbk::kParseFailed);
+  EXPECT_EQ(last().msg, msg::kParseFailed);
+  EXPECT_EQ(range().msg, msg::kParseFailed);
+  EXPECT_EQ(paged().msg, msg::kPageParseFailed);
+  EXPECT_EQ(api.getDataCache(TopicKey{"a", "k"}, cached).msg, msg::kParseFailed);
   service->faults().clear();
   ResultStatus none = api.getDataCache(TopicKey{"unknown", "k"}, cached);  // an empty answer
   EXPECT_EQ(none.code, UNKNOWN);
-  EXPECT_EQ(none.msg, gbk::kNoDataParsed);
+  EXPECT_EQ(none.msg, msg::kNoDataParsed);
   EXPECT_EQ(cached.bodies[0].time, 7);
   EXPECT_THAT(out, SizeIs(0));
 }
@@ -445,15 +429,15 @@ TEST_F(ClientTest, FailedQueriesNameTheUrlAndTypeAndPagingKeepsItsAnswer) {
 
   ResultStatus latest = last();
   EXPECT_EQ(latest.code, EN_ICE_NET_ERROR);
-  EXPECT_EQ(latest.msg, gbk::kLastDataFailed + kLastUri + ",type=k,ret=" + lastCause);
+  EXPECT_EQ(latest.msg, msg::kLastDataFailed + kLastUri + ",type=k,ret=" + lastCause);
   ResultStatus ranged = range();
   EXPECT_EQ(ranged.code, EN_ICE_NET_ERROR);
-  EXPECT_EQ(ranged.msg, gbk::kHistoryFailed + rangeUrl + ",type=k,ret=" + rangeCause);
+  EXPECT_EQ(ranged.msg, msg::kHistoryFailed + rangeUrl + ",type=k,ret=" + rangeCause);
 
   fault("kind=answer,code=403,header=page:2,header=islast:true", "injected fault: status 403\n");
   ResultStatus paging = paged();
   EXPECT_EQ(paging.code, EN_ICE_NET_ERROR);
-  EXPECT_EQ(paging.msg, gbk::kPageFailed + pageUrl + ",type=k");
+  EXPECT_EQ(paging.msg, msg::kPageFailed + pageUrl + ",type=k");
   EXPECT_THAT(log.linesContaining(pageUrl + ",type=k,ret=" + pageCause), SizeIs(1));
   EXPECT_EQ(page.page, 2);
   EXPECT_TRUE(page.isLast);
@@ -483,7 +467,7 @@ TEST_F(ClientTest, ServerNameComesOnlyFromAStringNameMember) {
     EXPECT_EQ(status.code, c.code);
     EXPECT_EQ(name, c.name);
     if (c.code == UNKNOWN) {
-      EXPECT_EQ(status.msg, gbk::kJsonParseFailed);
+      EXPECT_EQ(status.msg, msg::kJsonParseFailed);
     }
   }
 }
@@ -494,7 +478,7 @@ TEST_F(ClientTest, InitMakesSessionsAndReturnsTheHeartbeat) {
     made.push_back(options);
     return std::make_shared<KvHttp>(options);
   });
-  auth->failAccessInfo(ResultStatus(NOT_AUTH_SETTING, "no access"));
+  auth->accessInfoFailure = ResultStatus(NOT_AUTH_SETTING, "no access");
   LogCapture log;
   std::string initTime;
   ASSERT_TRUE(api.init(service->url(), initTime, 4).ok());
@@ -530,7 +514,7 @@ TEST_F(ClientTest, ThreadsShareOneTokenRefreshAndNeverShareASession) {
     std::string initTime;
     api.init(service->url(), initTime, 4);
   }
-  auth->setTokenDelay(std::chrono::milliseconds(100));
+  auth->tokenDelay = std::chrono::milliseconds(100);
   fault("kind=delay,ms=2,path=/QryLast");
   const HttpSessionPool::Stats before = pool().stats();  // the refused heartbeat kept its sessions
 
@@ -549,7 +533,7 @@ TEST_F(ClientTest, ThreadsShareOneTokenRefreshAndNeverShareASession) {
 
   EXPECT_EQ(failures.load(), 0);  // the service refuses a request without the token
   EXPECT_EQ(violations.load(), 0);
-  EXPECT_EQ(auth->tokenFetches(), 1);
+  EXPECT_EQ(auth->tokenFetches, 1);
   EXPECT_EQ(service->requestCount("/QryLast"), threadCount * queriesPerThread);
   // More threads than sessions: the pool made the rest, and every one came back.
   HttpSessionPool::Stats stats = pool().stats();
