@@ -1,5 +1,6 @@
 #include "hqserver/FaultInjector.h"
 
+#include <Poco/Exception.h>
 #include <Poco/URI.h>
 
 #include <charconv>
@@ -25,6 +26,13 @@ bool parseKind(const std::string& text, FaultRule::Kind& kind) {
     }
   }
   return false;
+}
+
+// A value as the command line takes it back: commas and percent signs encoded.
+std::string encoded(const std::string& value) {
+  std::string text;
+  for (char c : value) text += c == ',' ? "%2C" : c == '%' ? "%25" : std::string(1, c);
+  return text;
 }
 
 }  // namespace
@@ -123,7 +131,12 @@ std::optional<FaultRule> FaultRule::parse(const std::string& settings, std::stri
       return std::nullopt;
     }
     std::string value;
-    Poco::URI::decode(item.substr(eq + 1), value);
+    try {
+      Poco::URI::decode(item.substr(eq + 1), value);
+    } catch (const Poco::SyntaxException&) {
+      error = "fault setting with a broken percent-encoding: '" + item + "'";
+      return std::nullopt;
+    }
     args.emplace_back(item.substr(0, eq), value);
     start = comma + 1;
   }
@@ -133,19 +146,12 @@ std::optional<FaultRule> FaultRule::parse(const std::string& settings, std::stri
 std::string FaultRule::toString() const {
   std::string text = std::string("kind=") + kindName(kind);
   if (kind == Kind::Status || kind == Kind::Answer) text += ",code=" + std::to_string(code);
-  if (kind == Kind::Answer) {
-    // Encoded so that the text parses back to the same rule.
-    std::string encoded;
-    Poco::URI::encode(body, ",%", encoded);
-    text += ",body=" + encoded;
-    for (const auto& [name, value] : headers) {
-      encoded.clear();
-      Poco::URI::encode(name + ":" + value, ",%", encoded);
-      text += ",header=" + encoded;
-    }
-  }
   if (kind == Kind::Delay && delayMs >= 0) text += ",ms=" + std::to_string(delayMs);
-  text += ",path=" + path;
+  if (kind == Kind::Answer) {
+    text += ",body=" + encoded(body);
+    for (const auto& [name, value] : headers) text += ",header=" + encoded(name + ":" + value);
+  }
+  text += ",path=" + encoded(path);
   text += (trigger == Trigger::First ? ",first=" : ",every=") + std::to_string(n);
   return text;
 }
