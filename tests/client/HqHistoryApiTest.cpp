@@ -389,7 +389,7 @@ TEST_F(ClientTest, RangeNeedsOneTargetAndSendsNothingForAReversedRange) {
   EXPECT_THAT(out[0].bodies, SizeIs(0));
 }
 
-TEST_F(ClientTest, AnswersBecomeRecordsUnderTheRequestedKeyOrParseFailures) {
+TEST_F(ClientTest, AnswersBecomeRecordsUnderTheRequestedKey) {
   start();
   ASSERT_TRUE(last({"a", "b"}).ok());
   ASSERT_TRUE(range().ok());
@@ -404,12 +404,8 @@ TEST_F(ClientTest, AnswersBecomeRecordsUnderTheRequestedKeyOrParseFailures) {
   ASSERT_THAT(cached.bodies, SizeIs(1));
   EXPECT_EQ(cached.bodies[0].time, 7);
 
+  // Unreadable answers are the fault suite's GarbageBodies case.
   out.clear();
-  fault("kind=garbage");
-  EXPECT_EQ(last().msg, msg::kParseFailed);
-  EXPECT_EQ(range().msg, msg::kParseFailed);
-  EXPECT_EQ(paged().msg, msg::kPageParseFailed);
-  EXPECT_EQ(api.getDataCache(TopicKey{"a", "k"}, cached).msg, msg::kParseFailed);
   service->faults().clear();
   ResultStatus none = api.getDataCache(TopicKey{"unknown", "k"}, cached);  // an empty answer
   EXPECT_EQ(none.code, UNKNOWN);
