@@ -65,7 +65,8 @@ struct ExclusiveUseSession : KvHttp {
   std::atomic<bool> inUse{false};
 };
 
-hqserver::ServerOptions withToken() {
+// The service checks the client's token; its control endpoints give a POST something to succeed on.
+hqserver::ServerOptions serviceOptions() {
   hqserver::ServerOptions options;
   options.token = "tok-1";
   options.control = true;
@@ -118,7 +119,7 @@ class ClientTest : public ::testing::Test {
   // Declared before `api`, so that the client's kept-alive connections close before the
   // services stop.
   std::unique_ptr<LocalService> service = std::make_unique<LocalService>(
-      withToken(), LocalService::fromCsv("a,k,1,1,1.5,x\na,k,2,2,2.5,y\nb,k,2,2,2.5,y\n"));
+      serviceOptions(), LocalService::fromCsv("a,k,1,1,1.5,x\na,k,2,2,2.5,y\nb,k,2,2,2.5,y\n"));
   std::unique_ptr<LocalService> other;
   ScopedEnvironment env{{"user", "u1"},
                         {"product", "abc"},
@@ -136,7 +137,7 @@ class ClientTest : public ::testing::Test {
 };
 
 TEST_F(ClientTest, SignatureUsesTheAccessKeyAndNothingSecretIsLogged) {
-  hqserver::ServerOptions checked = withToken();
+  hqserver::ServerOptions checked = serviceOptions();
   checked.key = "key-7Q";
   checked.secret = "secret-9Z";
   service = std::make_unique<LocalService>(checked, service->storePtr());
@@ -489,9 +490,10 @@ TEST_F(ClientTest, InitMakesSessionsAndReturnsTheHeartbeat) {
   EXPECT_EQ(boost::any_cast<std::string>(made[0].at("Host")), service->url());
 
   // A failed heartbeat fails init but still reports the time; requests follow the new address.
-  hqserver::ServerOptions failing = withToken();
-  failing.faults.push_back(*hqserver::FaultRule::parse("kind=status,path=/HeartBeat", rsp));
-  other = std::make_unique<LocalService>(failing, service->storePtr());
+  other = std::make_unique<LocalService>(serviceOptions(), service->storePtr());
+  hqserver::FaultRule refused;  // 503 on every heartbeat
+  refused.path = "/HeartBeat";
+  other->faults().add(refused);
   initTime.clear();
   EXPECT_EQ(api.init(other->url(), initTime, 1).code, EN_ICE_NET_ERROR);
   EXPECT_FALSE(initTime.empty());
