@@ -34,9 +34,12 @@ class PluginTest : public ::testing::Test {
   void serve(const std::string& settings = "",
              std::shared_ptr<const hqserver::DataStore> store = DataSet::store()) {
     hqserver::ServerOptions options;
-    std::string error;
-    if (!settings.empty()) options.faults.push_back(*hqserver::FaultRule::parse(settings, error));
-    ASSERT_EQ(error, "");
+    if (!settings.empty()) {
+      std::string error;
+      auto rule = hqserver::FaultRule::parse(settings, error);
+      ASSERT_TRUE(rule) << error;
+      options.faults.push_back(*rule);
+    }
     service = std::make_unique<LocalService>(options, std::move(store));
     ASSERT_TRUE(host.start(2, service->url()));
   }
