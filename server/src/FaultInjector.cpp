@@ -1,5 +1,8 @@
 #include "hqserver/FaultInjector.h"
 
+#include <Poco/Exception.h>
+#include <Poco/URI.h>
+
 #include <charconv>
 #include <cstdint>
 
@@ -16,13 +19,20 @@ bool parseNumber(const std::string& text, int64_t low, int64_t high, int64_t& ou
 
 bool parseKind(const std::string& text, FaultRule::Kind& kind) {
   for (auto k : {FaultRule::Kind::Status, FaultRule::Kind::Delay, FaultRule::Kind::Close,
-                 FaultRule::Kind::Garbage}) {
+                 FaultRule::Kind::Garbage, FaultRule::Kind::Answer}) {
     if (text == FaultRule::kindName(k)) {
       kind = k;
       return true;
     }
   }
   return false;
+}
+
+// A value as the command line takes it back: commas and percent signs encoded.
+std::string encoded(const std::string& value) {
+  std::string text;
+  for (char c : value) text += c == ',' ? "%2C" : c == '%' ? "%25" : std::string(1, c);
+  return text;
 }
 
 }  // namespace
@@ -37,6 +47,8 @@ const char* FaultRule::kindName(Kind kind) {
       return "close";
     case Kind::Garbage:
       return "garbage";
+    case Kind::Answer:
+      return "answer";
   }
   return "?";
 }
@@ -44,12 +56,12 @@ const char* FaultRule::kindName(Kind kind) {
 std::optional<FaultRule> FaultRule::parse(
     const std::vector<std::pair<std::string, std::string>>& args, std::string& error) {
   FaultRule rule;
-  bool haveKind = false, haveTrigger = false;
+  bool haveKind = false, haveTrigger = false, haveCode = false;
   for (const auto& [name, value] : args) {
     int64_t number = 0;
     if (name == "kind") {
       if (!parseKind(value, rule.kind)) {
-        error = "fault kind must be status, delay, close or garbage: '" + value + "'";
+        error = "fault kind must be status, delay, close, garbage or answer: '" + value + "'";
         return std::nullopt;
       }
       haveKind = true;
@@ -59,6 +71,16 @@ std::optional<FaultRule> FaultRule::parse(
         return std::nullopt;
       }
       rule.code = static_cast<int>(number);
+      haveCode = true;
+    } else if (name == "body") {
+      rule.body = value;
+    } else if (name == "header") {
+      const size_t colon = value.find(':');
+      if (colon == 0 || colon == std::string::npos) {
+        error = "fault header must be NAME:VALUE: '" + value + "'";
+        return std::nullopt;
+      }
+      rule.headers.emplace_back(value.substr(0, colon), value.substr(colon + 1));
     } else if (name == "ms") {
       if (!parseNumber(value, 0, 600000, number)) {
         error = "fault ms must be 0..600000: '" + value + "'";
@@ -89,9 +111,10 @@ std::optional<FaultRule> FaultRule::parse(
     }
   }
   if (!haveKind) {
-    error = "a fault needs kind=status|delay|close|garbage";
+    error = "a fault needs kind=status|delay|close|garbage|answer";
     return std::nullopt;
   }
+  if (rule.kind == Kind::Answer && !haveCode) rule.code = 200;
   return rule;
 }
 
@@ -107,7 +130,14 @@ std::optional<FaultRule> FaultRule::parse(const std::string& settings, std::stri
       error = "fault setting without '=': '" + item + "'";
       return std::nullopt;
     }
-    args.emplace_back(item.substr(0, eq), item.substr(eq + 1));
+    std::string value;
+    try {
+      Poco::URI::decode(item.substr(eq + 1), value);
+    } catch (const Poco::SyntaxException&) {
+      error = "fault setting with a broken percent-encoding: '" + item + "'";
+      return std::nullopt;
+    }
+    args.emplace_back(item.substr(0, eq), value);
     start = comma + 1;
   }
   return parse(args, error);
@@ -115,9 +145,13 @@ std::optional<FaultRule> FaultRule::parse(const std::string& settings, std::stri
 
 std::string FaultRule::toString() const {
   std::string text = std::string("kind=") + kindName(kind);
-  if (kind == Kind::Status) text += ",code=" + std::to_string(code);
+  if (kind == Kind::Status || kind == Kind::Answer) text += ",code=" + std::to_string(code);
   if (kind == Kind::Delay && delayMs >= 0) text += ",ms=" + std::to_string(delayMs);
-  text += ",path=" + path;
+  if (kind == Kind::Answer) {
+    text += ",body=" + encoded(body);
+    for (const auto& [name, value] : headers) text += ",header=" + encoded(name + ":" + value);
+  }
+  text += ",path=" + encoded(path);
   text += (trigger == Trigger::First ? ",first=" : ",every=") + std::to_string(n);
   return text;
 }

@@ -20,14 +20,15 @@ std::unique_ptr<HqServer> HqServer::create(const ServerOptions& options, std::st
   std::shared_ptr<const DataStore> store =
       options.dataPath.empty() ? DemoData::build() : CsvLoader::loadPath(options.dataPath, error);
   if (!store) return nullptr;
-  std::unique_ptr<RequestLog> log;
-  if (!options.requestLog.empty()) {
-    log = RequestLog::open(options.requestLog, error);
-    if (!log) return nullptr;
-  }
   auto server = std::make_unique<HqServer>(options, std::move(store));
-  server->log_ = std::move(log);
+  if (!options.requestLog.empty() && !server->openRequestLog(options.requestLog, error))
+    return nullptr;
   return server;
+}
+
+bool HqServer::openRequestLog(const std::string& path, std::string& error) {
+  log_ = RequestLog::open(path, error);
+  return log_ != nullptr;
 }
 
 HqServer::HqServer(const ServerOptions& options, std::shared_ptr<const DataStore> store)

@@ -5,6 +5,8 @@
 #include <Poco/Net/HTTPServerRequestImpl.h>
 #include <Poco/Net/HTTPServerResponse.h>
 #include <Poco/Net/StreamSocket.h>
+#include <Poco/NullStream.h>
+#include <Poco/StreamCopier.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
@@ -63,6 +65,10 @@ void RequestHandler::handleRequest(Poco::Net::HTTPServerRequest& request,
 
 void RequestHandler::serve(Poco::Net::HTTPServerRequest& request,
                            Poco::Net::HTTPServerResponse& response) {
+  // No endpoint reads a body, but an unread one would be taken for the next request on a
+  // kept-alive connection.
+  Poco::NullOutputStream discard;
+  Poco::StreamCopier::copyStream(request.stream(), discard);
   Poco::URI uri;
   Poco::URI::QueryParameters params;
   try {
@@ -111,6 +117,14 @@ bool RequestHandler::inject(const FaultRule& rule, Poco::Net::HTTPServerRequest&
     case FaultRule::Kind::Close:
       drop(request, response);
       return true;
+    case FaultRule::Kind::Answer: {
+      Answer a;
+      a.status = rule.code;
+      a.body = rule.body;
+      a.headers = rule.headers;
+      send(a, request, response);
+      return true;
+    }
     case FaultRule::Kind::Delay:
       if (!server_.pause(delayOf(rule, request))) {
         drop(request, response);
@@ -178,26 +192,28 @@ void RequestHandler::send(const Answer& answer, Poco::Net::HTTPServerRequest& re
   response.setStatusAndReason(static_cast<Poco::Net::HTTPResponse::HTTPStatus>(answer.status));
   response.setContentType(answer.contentType);
   response.setKeepAlive(request.getKeepAlive());
-  for (const auto& [name, value] : answer.headers) response.set(name, value);
+  // The answer's own headers go last: an injected answer may override the pacing header.
   const int wait = server_.waitMsec();
   if (wait >= 0) response.set("kv_reqwait_msec", std::to_string(wait));
-  response.sendBuffer(answer.body.data(), answer.body.size());
+  for (const auto& [name, value] : answer.headers) response.set(name, value);
+  // Logged before sending, so the line is there by the time the client has the answer.
   if (server_.log_) {
     server_.log_->write(request.getMethod(), request.getURI(), request, answer.status,
                         answer.body.size(), fault_);
   }
+  response.sendBuffer(answer.body.data(), answer.body.size());
 }
 
 void RequestHandler::drop(Poco::Net::HTTPServerRequest& request,
                           Poco::Net::HTTPServerResponse& response) {
   response.setKeepAlive(false);
+  if (server_.log_)
+    server_.log_->write(request.getMethod(), request.getURI(), request, 0, 0, fault_);
   try {
     static_cast<Poco::Net::HTTPServerRequestImpl&>(request).socket().shutdown();
   } catch (const Poco::Exception&) {
     // The peer may be gone already; the connection ends either way.
   }
-  if (server_.log_)
-    server_.log_->write(request.getMethod(), request.getURI(), request, 0, 0, fault_);
 }
 
 }  // namespace hqserver

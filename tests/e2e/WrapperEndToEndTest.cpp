@@ -1,61 +1,26 @@
 // The real plug-in, loaded with dlopen as a host loads it and reached only through the factory,
-// with a recording IHistorySpi: first against the local history service, whose records the
-// deliveries are checked against, then against a scripted service for failures, cancellation
-// from another thread, the batching of the latest-data lookup, and connect.
+// against the local history service: the range walk's steps and stop rules, cancellation on entry
+// and from another thread, the synchronous range lookup, the batching of the latest-data lookup
+// and a failed connect. The fault suite covers the failures of every request kind.
 #include <Poco/URI.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <set>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
-#include "LocalService.h"
-#include "PluginLoader.h"
-#include "RecordingHistorySpi.h"
-#include "ScriptedHttpServer.h"
-#include "hqserver/DemoData.h"
+#include "ReliabilitySupport.h"
 
-namespace orvex {
-namespace test {
+namespace orvex::test::reliability {
 namespace {
 
-constexpr std::chrono::seconds kDeliveryWait{60};
+const std::string kTarget = "R0.x";  // DataSet::kTickCount ticks
 constexpr const char* kRangePath = "/QryCodeType";
 constexpr const char* kPagePath = "/QryPageTgtDetailV2";
-
-// A record as the tests compare it: its time and its data text.
-using RecordId = std::pair<int64_t, std::string>;
-
-RecordId idOf(const TopicBody& body) { return {body.time, body.data}; }
-
-// The records of (target, key) with begin <= time <= end, in the store's (ascending) order.
-std::vector<RecordId> storedRange(const hqserver::DataStore& store, const std::string& target,
-                                  const std::string& key, int64_t begin, int64_t end) {
-  std::vector<RecordId> ids;
-  const hqserver::Series* series = store.find(target, key);
-  for (size_t i = 0; series != nullptr && i < series->records.size(); ++i) {
-    const TopicBody& body = series->records[i].body;
-    if (body.time >= begin && body.time <= end) ids.push_back(idOf(body));
-  }
-  return ids;
-}
-
-// The records of a range request's deliveries in ascending order: the batches arrive newest
-// block first, each block ascending.
-std::vector<RecordId> rangeRecords(const std::vector<Delivery>& deliveries) {
-  std::vector<RecordId> ids;
-  for (auto d = deliveries.rbegin(); d != deliveries.rend(); ++d) {
-    for (const CloudTopic& topic : d->topics) {
-      for (const TopicBody& body : topic.bodies) ids.push_back(idOf(body));
-    }
-  }
-  return ids;
-}
 
 std::vector<size_t> batchSizes(const std::vector<Delivery>& deliveries) {
   std::vector<size_t> sizes;
@@ -63,301 +28,151 @@ std::vector<size_t> batchSizes(const std::vector<Delivery>& deliveries) {
   return sizes;
 }
 
-// Service CSV lines for times first.. of one series: modification time time + 7, data "r<time>".
-std::string csvLines(const std::string& target, const std::string& key, int64_t first,
-                     int64_t count) {
-  std::string csv;
-  for (int64_t t = first; t < first + count; ++t) {
-    csv += target + "," + key + "," + std::to_string(t) + "," + std::to_string(t + 7) + ",1.25,r" +
-           std::to_string(t) + "\n";
-  }
-  return csv;
-}
-
-// The plug-in loaded and one wrapper made through the factory, with two pools.
 class PluginTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(loader.ok()) << loader.error();
-    api = loader.create();
-    ASSERT_NE(api, nullptr);
-    ASSERT_EQ(api->init(2).code, OK);
-  }
-  // The wrapper goes before the services, so its kept-alive connections are closed by the client
-  // rather than cut by a stopping server; it runs its queued deliveries before the spi goes.
-  void TearDown() override { api.reset(); }
-
-  // Starts the local service (the embedded data set for a null store) and connects to it.
-  void serve(std::shared_ptr<const hqserver::DataStore> store = nullptr,
-             hqserver::ServerOptions options = {}) {
+  // Starts the service on `store` with `settings` as its only fault rule, and the host on it.
+  void serve(const std::string& settings = "",
+             std::shared_ptr<const hqserver::DataStore> store = DataSet::store()) {
+    hqserver::ServerOptions options;
+    if (!settings.empty()) {
+      std::string error;
+      auto rule = hqserver::FaultRule::parse(settings, error);
+      ASSERT_TRUE(rule) << error;
+      options.faults.push_back(*rule);
+    }
     service = std::make_unique<LocalService>(options, std::move(store));
-    ASSERT_EQ(api->connect(service->url()).code, OK);
+    ASSERT_TRUE(host.start(2, service->url()));
+  }
+  // The value of query parameter `name` in each request to `path`, joined by ",".
+  std::string sent(const std::string& path, const std::string& name) const {
+    std::string values;
+    for (const LoggedRequest& request : service->requests(path)) {
+      for (const auto& [param, value] : Poco::URI(request.uri).getQueryParameters()) {
+        if (param == name) values += value + ",";
+      }
+    }
+    return values;
   }
 
-  // Checks what every range request must satisfy and returns its deliveries.
-  std::vector<Delivery> finishedRange(int32_t requestId, const ResultStatus& result) {
-    EXPECT_TRUE(spi.waitForLast(requestId, kDeliveryWait)) << requestId;
-    std::vector<Delivery> got = spi.deliveries(requestId);
-    for (size_t i = 0; i < got.size(); ++i) {
-      EXPECT_EQ(got[i].requestId, requestId);
-      EXPECT_EQ(got[i].mtmValue, 0);
-      EXPECT_EQ(got[i].isLast, i + 1 == got.size()) << i;
-      EXPECT_NE(got[i].thread, std::this_thread::get_id());
-      EXPECT_EQ(got[i].thread, got[0].thread);  // one pool serves the whole request
-    }
-    if (!got.empty()) {
-      EXPECT_TRUE(got.back().topics.empty());
-      EXPECT_EQ(got.back().status.code, result.code);
-      EXPECT_EQ(got.back().status.msg, result.msg);
-    }
-    return got;
-  }
-
-  PluginLoader loader;
-  RecordingHistorySpi spi;
   std::unique_ptr<LocalService> service;
-  std::unique_ptr<IHistoryApi> api;
+  PluginHost host;  // after the service: the wrapper goes first
   bool cancel = false;
 };
 
-// Series T holds times 1..3000 and a second record at 2001, the earliest time of the first full
-// step of a 2500-record walk, so that walk skips it. Series U holds times 1..1500.
-std::shared_ptr<const hqserver::DataStore> walkData() {
-  return LocalService::fromCsv(csvLines("T", "k", 1, 3000) + "T,k,2001,9,1.5,r2001b\n" +
-                               csvLines("U", "k", 1, 1500));
+TEST_F(PluginTest, RangeWalksStepByStepUntilTheCountOrAShortStep) {
+  serve();
+  const struct {
+    int32_t maxCount;
+    const char* counts;                                                 // asked by each step
+  } cases[] = {{2500, "1000,1000,500,"}, {100000, "1000,1000,1000,"}};  // full count, short step
+  int32_t requestId = -17;  // a negative number comes back unchanged as well
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.maxCount);
+    const size_t before = service->requests(kRangePath).size();
+    EXPECT_EQ(
+        host.run(TopicReq{"tick", {kTarget}, INT64_MIN, INT64_MAX, c.maxCount}, requestId).code,
+        OK);
+    EXPECT_EQ(batchSizes(host.spi.deliveries(requestId++)),
+              (std::vector<size_t>{1000, 1000, 500, 0}));
+    EXPECT_EQ(service->requests(kRangePath).size() - before, 3u);
+  }
+  EXPECT_EQ(sent(kRangePath, "count"), std::string(cases[0].counts) + cases[1].counts);
 }
 
-TEST_F(PluginTest, RangeRequestsDeliverTheStoredRecordsNewestStepFirst) {
-  serve(walkData());
-  struct Case {
-    const char* target;
-    int32_t maxCount;
-    std::vector<size_t> sizes;     // of the deliveries
-    int64_t from;                  // earliest time delivered
-    std::vector<int64_t> skipped;  // times stored from `from` on but not delivered
-  };
-  const Case cases[] = {{"T", 2500, {1000, 1000, 500, 0}, 501, {2001}},
-                        {"U", 100000, {1000, 500, 0}, 1, {}}};  // the short step ends the run
-  int32_t requestId = -17;  // a negative number comes back unchanged as well
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.target);
-    const uint64_t calls = service->requestCount(kRangePath);
-    const ResultStatus result =
-        api->reqData(TopicReq{"k", {c.target}, 1, 100000, c.maxCount, 0}, &spi, requestId, cancel);
-    EXPECT_EQ(result.code, OK);
-    const std::vector<Delivery> got = finishedRange(requestId++, result);
-    EXPECT_EQ(batchSizes(got), c.sizes);
-    EXPECT_EQ(service->requestCount(kRangePath) - calls, c.sizes.size() - 1);
-
-    // In order, without duplicate, and without a gap but the skipped ties.
-    const std::vector<RecordId> delivered = rangeRecords(got);
-    const std::set<RecordId> unique(delivered.begin(), delivered.end());
-    std::vector<RecordId> expected;
-    std::vector<int64_t> missing;
-    for (const RecordId& id : storedRange(service->store(), c.target, "k", c.from, 100000)) {
-      if (unique.count(id) != 0) expected.push_back(id);
-      if (unique.count(id) == 0) missing.push_back(id.first);
-    }
-    EXPECT_EQ(delivered, expected);
-    EXPECT_EQ(missing, c.skipped);
+TEST_F(PluginTest, TheWalkSkipsASecondRecordAtTheEarliestTimeOfAFullStep) {
+  std::string csv = "T,k,2001,9,1.5,second\n";  // times 1..3000, and again at 2001
+  for (int t = 1; t <= 3000; ++t) csv += "T,k," + std::to_string(t) + ",9,1.5,r\n";
+  serve("", LocalService::fromCsv(csv));
+  EXPECT_EQ(host.api->reqData(TopicReq{"k", {"T"}, 1, 3000, 2500}, &host.spi, 1, cancel).code, OK);
+  ASSERT_TRUE(host.spi.waitForLast(1, std::chrono::minutes(1)));
+  std::vector<int64_t> times;
+  for (const Delivery& d : host.spi.deliveries(1)) {
+    for (const RecordId& id : idsOf(d.topics)) times.push_back(std::get<1>(id));
   }
+  ASSERT_EQ(times.size(), 2500u);
+  EXPECT_EQ(std::count(times.begin(), times.end(), 2001), 1);
+  EXPECT_EQ(*std::min_element(times.begin(), times.end()), 501);
 }
 
 TEST_F(PluginTest, CancelOnEntryMakesNoCall) {
-  serve(walkData());
+  serve();
   cancel = true;
-  const ResultStatus range = api->reqData(TopicReq{"k", {"T"}, 1, 100, 10, 0}, &spi, 1, cancel);
-  const ResultStatus page =
-      api->reqData(TopicReq{"k", {"T"}, 1, 100, 10, ByModifyTime}, &spi, 2, cancel);
+  const ResultStatus range =
+      host.api->reqData(TopicReq{"tick", {kTarget}, 1, 100, 10}, &host.spi, 1, cancel);
+  const ResultStatus page = host.api->reqData(TopicReq{"tick", {kTarget}, 1, 100, 10, ByModifyTime},
+                                              &host.spi, 2, cancel);
   EXPECT_EQ(range.code, OK);
   EXPECT_EQ(page.code, OK);
-  EXPECT_EQ(finishedRange(1, range).size(), 1u);  // only the final batch
-  api->release();                                 // runs whatever was queued
-  EXPECT_TRUE(spi.deliveries(2).empty());
+  host.api->release();  // runs whatever was queued
+  EXPECT_EQ(batchSizes(host.spi.deliveries(1)), std::vector<size_t>{0});  // the final batch
+  EXPECT_TRUE(host.spi.deliveries(2).empty());
   EXPECT_EQ(service->requestCount(kRangePath) + service->requestCount(kPagePath), 0u);
 }
 
-TEST_F(PluginTest, GetDataPutsTheFetchedRecordsInFrontOfThoseHeld) {
-  serve(walkData());
-  CloudTopic out;
-  out.bodies.push_back(TopicBody{9000, 0.0, "held"});
-
-  EXPECT_EQ(api->getData(TopicKey{"U", "k"}, 1, 1400, 1200, out).code, OK);
-
-  EXPECT_EQ(out.target + "@" + out.key, "U@k");
-  EXPECT_EQ(service->requestCount(kRangePath), 2u);  // 1000, then 200
-  std::vector<RecordId> expected = storedRange(service->store(), "U", "k", 201, 1400);
-  expected.emplace_back(9000, "held");
-  std::vector<RecordId> got;
-  for (const TopicBody& body : out.bodies) got.push_back(idOf(body));
-  EXPECT_EQ(got, expected);
-  EXPECT_EQ(spi.count(), 0u);  // answered on this thread, not through an IHistorySpi
-}
-
-TEST_F(PluginTest, PageRequestWalksEveryPageWithTheMarksOfPageZero) {
-  hqserver::ServerOptions smallPages;
-  smallPages.pageSize = 100;
-  // Modification time is time + 7: 150..300 selects a at 143..293 and b at 150..293, not c.
-  serve(LocalService::fromCsv(csvLines("a", "m", 100, 200) + csvLines("b", "m", 150, 250) +
-                              csvLines("c", "m", 100, 50) + csvLines("a", "other", 100, 50)),
-        smallPages);
-
-  const TopicReq req{"m", {"b", "a"}, 150, 300, 1, ByModifyTime};
-  EXPECT_EQ(api->reqData(req, &spi, 21, cancel).code, OK);
-
-  ASSERT_TRUE(spi.waitForLast(21, kDeliveryWait));
-  const std::vector<Delivery> got = spi.deliveries(21);
-  std::vector<std::string> expected;  // by target, then time
-  for (int64_t t = 143; t <= 293; ++t) expected.push_back("a,r" + std::to_string(t));
-  for (int64_t t = 150; t <= 293; ++t) expected.push_back("b,r" + std::to_string(t));
-  const size_t pages = (expected.size() + 99) / 100;
-  ASSERT_EQ(got.size(), pages);
-  EXPECT_EQ(service->requestCount(kPagePath), pages);
-  std::vector<std::string> delivered;
-  for (size_t i = 0; i < got.size(); ++i) {
-    EXPECT_EQ(got[i].mtmValue, 300) << i;  // the latest modification time selected
-    EXPECT_EQ(got[i].isLast, i + 1 == got.size()) << i;
-    EXPECT_EQ(got[i].status.code, OK);
-    for (const CloudTopic& topic : got[i].topics) {
-      for (const TopicBody& body : topic.bodies)
-        delivered.push_back(topic.target + "," + body.data);
-    }
-  }
-  EXPECT_EQ(delivered, expected);
-}
-
-TEST_F(PluginTest, HostThreadsRequestingAtOnceEachGetTheirOwnRecords) {
-  serve();
-  constexpr int64_t kDayNs = 86400LL * 1000000000LL;
-  const char* const targets[] = {"CFFEX.IF2409", "DCE.m2409", "SHFE.cu2409", "SHFE.rb2410"};
-  // Host thread t makes requests 3t..3t+2. Two threads share each target at a time, so requests
-  // with one delivery key run at once.
-  std::vector<TopicReq> reqs;
-  for (int i = 0; i < 12; ++i) {
-    const int64_t day = hqserver::DemoData::kFirstDayUtcNs + (i % 3) * kDayNs;
-    const std::string key = i % 3 == 2 ? "kline1m" : "tick";
-    reqs.push_back(TopicReq{
-        key, {targets[(i / 3 + i % 3) % 4]}, day, day + kDayNs - 1, 1800 + 300 * (i / 3), 0});
-  }
-  std::vector<ResultStatus> results(reqs.size());
-  std::vector<std::thread> hosts;
-  for (int t = 0; t < 4; ++t) {
-    hosts.emplace_back([&, t] {
-      bool never = false;
-      for (int i = 3 * t; i < 3 * t + 3; ++i) results[i] = api->reqData(reqs[i], &spi, i, never);
-    });
-  }
-  for (std::thread& host : hosts) host.join();
-
-  for (size_t i = 0; i < reqs.size(); ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(results[i].code, OK);
-    std::vector<RecordId> stored = storedRange(service->store(), reqs[i].targets[0], reqs[i].key,
-                                               reqs[i].beginTime, reqs[i].endTime);
-    stored.erase(stored.begin(), stored.end() - std::min<size_t>(stored.size(), reqs[i].maxCount));
-    EXPECT_EQ(rangeRecords(finishedRange(static_cast<int32_t>(i), results[i])), stored);
-  }
-}
-
-// Range answer lines ("time,value,data") for the times first..last.
-std::string bodyLines(int64_t first, int64_t last) {
-  std::string text;
-  for (int64_t t = first; t <= last; ++t) text += std::to_string(t) + ",1.5,s\n";
-  return text;
-}
-
-class ScriptedServiceTest : public PluginTest {
- protected:
-  void SetUp() override {
-    PluginTest::SetUp();
-    ASSERT_EQ(api->connect(server.url()).code, OK);
-    server.clear();
-  }
-  ScriptedHttpServer server;
-};
-
-TEST_F(ScriptedServiceTest, FailureAtTheSecondStepReachesTheHostTwiceAndIsReturned) {
-  server.script(kRangePath, ScriptedAnswer::ok(bodyLines(1001, 2000)));
-  server.script(kRangePath, ScriptedAnswer::withStatus(500, "down"));
-
-  const ResultStatus result = api->reqData(TopicReq{"k", {"T"}, 1, 2000, 5000, 0}, &spi, 9, cancel);
-
-  EXPECT_NE(result.code, OK);
-  const std::vector<Delivery> got = finishedRange(9, result);
-  ASSERT_EQ(batchSizes(got), (std::vector<size_t>{1000, 0, 0}));
-  EXPECT_EQ(got[0].status.code, OK);
-  EXPECT_EQ(got[1].status.code, result.code);
-  EXPECT_EQ(got[1].status.msg, result.msg);
-  EXPECT_EQ(server.requestsTo(kRangePath).size(), 2u);
-}
-
-TEST_F(ScriptedServiceTest, CancelFromAnotherThreadStopsAfterTheStepInProgress) {
-  server.script(kRangePath, ScriptedAnswer::ok(bodyLines(9001, 10000)));
-  // Held back long enough for the host to cancel while it is awaited.
-  server.script(kRangePath,
-                ScriptedAnswer::ok(bodyLines(8001, 9000)).after(std::chrono::milliseconds(500)));
-  server.setDefaultAnswer(kRangePath, ScriptedAnswer::ok(bodyLines(1, 1000)));
-
+TEST_F(PluginTest, CancelFromAnotherThreadStopsAfterTheStepInProgress) {
+  // The second step is held back long enough for the host to cancel while it is awaited.
+  serve("kind=delay,ms=500,path=/QryCodeType,every=2");
   ResultStatus result;
-  std::thread host([&] {
-    result = api->reqData(TopicReq{"k", {"T"}, 1, 10000, 100000, 0}, &spi, 4, cancel);
+  std::thread other([&] {
+    result = host.api->reqData(TopicReq{"tick", {kTarget}, INT64_MIN, INT64_MAX, 100000}, &host.spi,
+                               4, cancel);
   });
-  ASSERT_TRUE(server.waitForRequests(2, kDeliveryWait));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while (service->requestCount(kRangePath) < 2 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   setCancelFlag(cancel, true);
-  host.join();
+  other.join();
 
   EXPECT_EQ(result.code, OK);
-  EXPECT_EQ(batchSizes(finishedRange(4, result)), (std::vector<size_t>{1000, 1000, 0}));
-  EXPECT_EQ(server.requestsTo(kRangePath).size(), 2u);
+  ASSERT_TRUE(host.spi.waitForLast(4, std::chrono::minutes(1)));
+  EXPECT_EQ(batchSizes(host.spi.deliveries(4)), (std::vector<size_t>{1000, 1000, 0}));
+  EXPECT_EQ(service->requestCount(kRangePath), 2u);
 }
 
-TEST_F(ScriptedServiceTest, LastDataAsksInBatchesOfFiveHundredInOrder) {
-  server.script("/QryLast", ScriptedAnswer::ok("t0,1,1.0,x\n"));
-  server.script("/QryLast", ScriptedAnswer::withStatus(500));
-  server.script("/QryLast", ScriptedAnswer::ok("t1000,3,1.0,z\nt1199,4,1.0,w\n"));
+TEST_F(PluginTest, GetDataPutsTheFetchedRecordsInFrontOfThoseHeld) {
+  serve();
+  CloudTopic out;
+  out.bodies.push_back(TopicBody{9000, 0.0, "held"});
+  const int64_t end = DataSet::lastTickTime() - 100 * DataSet::kTickStep;
+
+  EXPECT_EQ(host.api->getData(TopicKey{kTarget, "tick"}, INT64_MIN, end, 1200, out).code, OK);
+
+  EXPECT_EQ(sent(kRangePath, "count"), "1000,200,");
+  std::vector<RecordId> expected = DataSet::range(kTarget, "tick", INT64_MIN, end, 1200);
+  expected.emplace_back(kTarget, 9000, "held");
+  EXPECT_EQ(idsOf({out}), expected);
+  EXPECT_EQ(out.key, "tick");
+  EXPECT_EQ(host.spi.count(), 0u);  // answered on this thread, not through an IHistorySpi
+}
+
+TEST_F(PluginTest, LastDataAsksInBatchesOfFiveHundredInOrder) {
+  serve("kind=status,code=500,path=/QryLast,every=2",
+        LocalService::fromCsv("t0,k,1,1,1.0,x\nt1000,k,3,3,1.0,z\nt1199,k,4,4,1.0,w\n"));
   std::vector<std::string> targets;
-  for (int i = 0; i < 1200; ++i) targets.push_back("t" + std::to_string(i));
+  std::string expected;  // the codes of each request (ending in a comma), each followed by ","
+  for (int i = 0; i < 1200; ++i) {
+    targets.push_back("t" + std::to_string(i));
+    expected += targets[i] + (i % 500 == 499 || i == 1199 ? ",," : ",");
+  }
   std::vector<CloudTopic> out(1);
   out[0].target = "held";
 
   // The failed middle batch is the result; the others' records are appended in order.
-  EXPECT_NE(api->getLastData("k", targets, out).code, OK);
+  EXPECT_NE(host.api->getLastData("k", targets, out).code, OK);
 
   std::vector<std::string> got;
   for (const CloudTopic& topic : out) got.push_back(topic.target);
   EXPECT_EQ(got, (std::vector<std::string>{"held", "t0", "t1000", "t1199"}));
-  std::string asked;  // the codes of each request, each code followed by a comma
-  for (const RecordedRequest& request : server.requestsTo("/QryLast")) {
-    for (const auto& entry : Poco::URI("/?" + request.query).getQueryParameters()) {
-      if (entry.first == "codes") asked += entry.second + "|";
-    }
-  }
-  std::string expected;
-  for (int i = 0; i < 1200; ++i)
-    expected += targets[i] + (i % 500 == 499 || i == 1199 ? ",|" : ",");
-  EXPECT_EQ(asked, expected);
+  EXPECT_EQ(sent("/QryLast", "codes"), expected);
 }
 
-TEST_F(ScriptedServiceTest, HeartbeatFailureIsReturnedWithoutAskingForTheName) {
-  server.setDefaultAnswer("/HeartBeat", ScriptedAnswer::withStatus(503));
-  EXPECT_NE(api->connect(server.url()).code, OK);
-  EXPECT_FALSE(server.requestsTo("/HeartBeat").empty());
-  EXPECT_TRUE(server.requestsTo("/getServerVersion").empty());
-}
-
-TEST_F(ScriptedServiceTest, NameIsKeptWhenALaterAnswerHasNoneOrIsNotJson) {
-  server.script("/getServerVersion", ScriptedAnswer::ok(R"({"version":"1","name":"s1"})"));
-  server.script("/getServerVersion", ScriptedAnswer::ok(R"({"version":"2"})"));
-  server.script("/getServerVersion", ScriptedAnswer::ok("abc"));
-  ASSERT_EQ(api->connect(server.url()).code, OK);
-  EXPECT_EQ(api->getServerName(), "s1");
-  EXPECT_EQ(api->connect(server.url()).code, OK);
-  const ResultStatus notJson = api->connect(server.url());
-  EXPECT_EQ(notJson.code, UNKNOWN);
-  EXPECT_EQ(notJson.msg, "json\xBD\xE2\xCE\xF6\xCA\xA7\xB0\xDC");  // "json解析失败" in GBK
-  EXPECT_EQ(api->getServerName(), "s1");
+TEST_F(PluginTest, AFailedHeartbeatFailsConnectWithoutAskingForTheName) {
+  serve("kind=status,path=/HeartBeat,every=2");  // the second heartbeat fails
+  const uint64_t asked = service->requestCount("/getServerVersion");
+  EXPECT_TRUE(isClearFailure(host.api->connect(service->url())));
+  EXPECT_EQ(service->requestCount("/getServerVersion"), asked);
 }
 
 }  // namespace
-}  // namespace test
-}  // namespace orvex
+}  // namespace orvex::test::reliability

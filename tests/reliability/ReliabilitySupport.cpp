@@ -120,6 +120,7 @@ std::vector<RecordId> idsOf(const std::vector<CloudTopic>& topics) {
   for (size_t i = 0; i < got.size(); ++i) {
     const Delivery& d = got[paged ? i : got.size() - 1 - i];  // range batches: newest first
     if (d.thread != got.front().thread) return AssertionFailure() << "two pool threads";
+    if (d.thread == std::this_thread::get_id()) return AssertionFailure() << "on the host's thread";
     const std::vector<RecordId> ids = idsOf(d.topics);
     records.insert(records.end(), ids.begin(), ids.end());
     if (&d == &last) continue;

@@ -49,7 +49,8 @@ std::vector<RecordId> idsOf(const std::vector<CloudTopic>& topics);
 // final batch (isLast, mtmValue 0) carrying the result; the records are the newest part of what
 // the data set holds for the request. Page path: pages in order, every page OK but a failing last
 // one carrying the result, isLast on the last page when OK, one mtmValue throughout; the records
-// are the first part of the expected ones. Either way all records when OK, and one pool thread.
+// are the first part of the expected ones. Either way all records when OK, and one pool thread,
+// not the caller's.
 ::testing::AssertionResult deliveriesHold(const std::vector<Delivery>& got,
                                           const ResultStatus& result, const TopicReq& req);
 // A code other than OK and a message that says something.

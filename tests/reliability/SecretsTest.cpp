@@ -71,7 +71,7 @@ TEST(SecretsTest, NoLogLineOrRequestLogLineShowsKeySecretOrToken) {
   std::remove(options.dataPath.c_str());
   std::remove(options.requestLog.c_str());
   // The session was served, its requests logged masked, and it logged at every level.
-  EXPECT_GT(auth->tokenFetches(), 0);
+  EXPECT_GT(auth->tokenFetches, 0);
   ASSERT_GE(lines.size(), 10u);
   EXPECT_THAT(lines, Contains(HasSubstr("\"kvauth\":\"***\"")));
   EXPECT_THAT(lines, Contains(HasSubstr("\"Authorization\":\"***\"")));

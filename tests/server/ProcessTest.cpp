@@ -1,17 +1,16 @@
 // The service as a program: started on an ephemeral port, queried with curl, stopped by signal.
-#include <Poco/Pipe.h>
-#include <Poco/PipeStream.h>
-#include <Poco/Process.h>
-#include <Poco/StreamCopier.h>
 #include <Poco/URI.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <tuple>
 
+#include "ChildProcess.h"
 #include "LocalService.h"
 #include "hqserver/QueryService.h"
 
@@ -19,44 +18,20 @@ namespace orvex {
 namespace test {
 namespace {
 
-struct Finished {
-  int exitCode;
-  std::string out, err;
-};
-
-Finished runToEnd(const std::string& program, const std::vector<std::string>& args) {
-  Poco::Pipe out, err;
-  Poco::ProcessHandle handle = Poco::Process::launch(program, args, nullptr, &out, &err);
-  Poco::PipeInputStream outStream(out), errStream(err);
-  Finished run{-1, "", ""};
-  Poco::StreamCopier::copyToString(outStream, run.out);
-  Poco::StreamCopier::copyToString(errStream, run.err);
-  run.exitCode = handle.wait();
-  return run;
-}
-
 std::string curl(std::vector<std::string> args) {
   args.insert(args.begin(), {"-s", "--max-time", "30"});
-  Finished run = runToEnd("curl", args);
-  EXPECT_EQ(run.exitCode, 0) << run.err;
-  return run.out;
+  std::string out, err;
+  EXPECT_EQ(runProgram("curl", args, out, err), 0) << err;
+  return out;
 }
 
 TEST(ProcessTest, AnnouncesItsAddressServesCurlAndStopsOnSigterm) {
-  Poco::Pipe out;
-  Poco::ProcessHandle handle = Poco::Process::launch(
-      ORVEX_HQSERVER_PATH, {"--port", "0", "--token", "t0k", "--wait-msec", "5"}, nullptr, &out,
-      nullptr);
-  struct Stop {  // the program, however the test ends
-    Poco::ProcessHandle& handle;
-    ~Stop() {
-      if (Poco::Process::isRunning(handle)) Poco::Process::kill(handle);
-      if (Poco::Process::isRunning(handle)) handle.wait();
-    }
-  } stop{handle};
-  std::string line;
-  Poco::PipeInputStream stream(out);
-  std::getline(stream, line);
+  std::string error;
+  auto server = ChildProcess::start(ORVEX_HQSERVER_PATH,
+                                    {"--port", "0", "--token", "t0k", "--wait-msec", "5"}, error);
+  ASSERT_TRUE(server) << error;
+  ASSERT_TRUE(server->waitForStdoutLines(1, std::chrono::seconds(60))) << server->err();
+  const std::string line = server->out().substr(0, server->out().find('\n'));
   ASSERT_EQ(line.rfind("listening on http://127.0.0.1:", 0), 0u) << line;
   const std::string url = line.substr(line.rfind(' ') + 1);
 
@@ -72,8 +47,8 @@ TEST(ProcessTest, AnnouncesItsAddressServesCurlAndStopsOnSigterm) {
   EXPECT_EQ(curl({"-o", "/dev/null", "-w", "%{http_code}", "-H", "kvauth: t0k",
                   url + "/QryCodeType?types=tick"}),
             "400");
-  ::kill(handle.id(), SIGTERM);
-  EXPECT_EQ(handle.wait(), 0);
+  server->signal(SIGTERM);
+  EXPECT_EQ(server->wait(), 0);
 }
 
 TEST(ProcessTest, RefusesBadArgumentsAndMalformedDataWithAMessage) {
@@ -88,12 +63,12 @@ TEST(ProcessTest, RefusesBadArgumentsAndMalformedDataWithAMessage) {
       {{"--data", path}, 1, path + ":2: value is not a number"},
       {{"--help"}, 0, ""}};
   for (const auto& [args, exitCode, message] : cases) {
-    Finished run = runToEnd(ORVEX_HQSERVER_PATH, args);
-    EXPECT_EQ(run.exitCode, exitCode) << args[0];
-    EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+    std::string out, err;
+    EXPECT_EQ(runProgram(ORVEX_HQSERVER_PATH, args, out, err), exitCode) << args[0];
+    EXPECT_NE(err.find(message), std::string::npos) << err;
+    if (args[0] == "--help") EXPECT_NE(out.find("--page-size"), std::string::npos);
   }
   std::filesystem::remove(path);
-  EXPECT_NE(runToEnd(ORVEX_HQSERVER_PATH, {"--help"}).out.find("--page-size"), std::string::npos);
 }
 
 }  // namespace

@@ -47,7 +47,7 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const std::string& program,
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   pid_t pid = 0;
-  const int rc = ::posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
+  const int rc = ::posix_spawnp(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
   ::close(outPipe[1]);

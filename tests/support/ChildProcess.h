@@ -20,7 +20,8 @@ namespace test {
 
 class ChildProcess {
  public:
-  // Starts `program` with `args` (without the program name) and an empty standard input.
+  // Starts `program` (looked up in PATH when it has no slash) with `args` (without the program
+  // name) and an empty standard input.
   // Returns null and sets `error` when the program cannot be started.
   static std::unique_ptr<ChildProcess> start(const std::string& program,
                                              const std::vector<std::string>& args,

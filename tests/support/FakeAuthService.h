@@ -1,75 +1,73 @@
-// A scriptable authentication service for tests, and an RAII installer into the service router.
+// An authentication service whose answers a test sets and whose calls it counts, and an RAII
+// installer into the service router.
 //
-// FakeAuthService serves a settable token and access information. Failures can be injected: the
-// next N token fetches fail with a given status (then fetches succeed again), and access-info
-// fetches fail while a failure is set. Every call is counted and its arguments kept; an optional
-// delay inside fetchToken makes concurrent refreshes overlap, and the largest number of
-// fetchToken calls seen running at once is recorded. Thread-safe.
-//
-// ScopedAuthService installs a service into IServiceRouter::instance() for its lifetime and puts
-// back whatever was installed before (usually nothing) on destruction.
+// Set the answers before a client runs; the calls may come from several threads at once, and the
+// counters are read once they have returned. ScopedAuthService installs a service into
+// IServiceRouter::instance() for its lifetime and puts back whatever was installed before.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
+#include <utility>
 
 #include "orvex/IServiceRouter.h"
 
 namespace orvex {
 namespace test {
 
-class FakeAuthService : public IAuthService {
- public:
-  // Serves `token` (empty by default) until changed.
-  explicit FakeAuthService(std::string token = "");
+struct FakeAuthService : IAuthService {
+  explicit FakeAuthService(std::string token) : token(std::move(token)) {}
 
-  void setToken(const std::string& token);
-  // The next `count` token fetches return `failure` and leave the out token untouched.
-  void failNextTokenFetches(int count, const ResultStatus& failure);
-  // Sleep inside every fetchToken, before answering.
-  void setTokenDelay(std::chrono::milliseconds delay);
+  ResultStatus fetchToken(const TokenRequest& request, std::string& out) override {
+    std::this_thread::sleep_for(tokenDelay);  // lets concurrent refreshes overlap
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++tokenFetches;
+    lastTokenRequest = request;
+    if (tokenFailuresLeft > 0) {
+      --tokenFailuresLeft;
+      return tokenFailure;
+    }
+    out = token;
+    return {};
+  }
+  ResultStatus fetchAccessInfo(int32_t kind, AccessInfo& out) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++accessInfoFetches;
+    lastAccessInfoKind = kind;
+    if (accessInfoFailure) return *accessInfoFailure;
+    out = accessInfo;
+    return {};
+  }
 
-  // What fetchAccessInfo copies into its out record on success.
-  void setAccessInfo(const AccessInfo& info);
-  // While set, fetchAccessInfo returns `failure` without touching its out record.
-  void failAccessInfo(const ResultStatus& failure);
-  void clearAccessInfoFailure();
-
-  int tokenFetches() const;
-  int accessInfoFetches() const;
-  int maxConcurrentTokenFetches() const;
-  TokenRequest lastTokenRequest() const;
-  int32_t lastAccessInfoKind() const;
-
-  ResultStatus fetchToken(const TokenRequest& request, std::string& token) override;
-  ResultStatus fetchAccessInfo(int32_t kind, AccessInfo& info) override;
+  // The answers.
+  std::string token;
+  int tokenFailuresLeft = 0;  // the next fetches that fail with tokenFailure
+  ResultStatus tokenFailure;
+  std::chrono::milliseconds tokenDelay{0};
+  AccessInfo accessInfo;
+  std::optional<ResultStatus> accessInfoFailure;
+  // The calls.
+  int tokenFetches = 0;
+  int accessInfoFetches = 0;
+  TokenRequest lastTokenRequest;
+  int32_t lastAccessInfoKind = -1;
 
  private:
-  mutable std::mutex mutex_;
-  std::string token_;
-  int failuresLeft_ = 0;
-  ResultStatus tokenFailure_;
-  std::chrono::milliseconds delay_{0};
-  AccessInfo accessInfo_;
-  bool accessInfoFails_ = false;
-  ResultStatus accessInfoFailure_;
-
-  int tokenFetches_ = 0;
-  int accessInfoFetches_ = 0;
-  int runningTokenFetches_ = 0;
-  int maxConcurrentTokenFetches_ = 0;
-  TokenRequest lastTokenRequest_;
-  int32_t lastAccessInfoKind_ = -1;
+  std::mutex mutex_;
 };
 
 class ScopedAuthService {
  public:
-  explicit ScopedAuthService(std::shared_ptr<IAuthService> service);
-  ~ScopedAuthService();
-
+  explicit ScopedAuthService(std::shared_ptr<IAuthService> service)
+      : previous_(IServiceRouter::instance().getAuthService()) {
+    IServiceRouter::instance().setAuthService(std::move(service));
+  }
+  ~ScopedAuthService() { IServiceRouter::instance().setAuthService(std::move(previous_)); }
   ScopedAuthService(const ScopedAuthService&) = delete;
   ScopedAuthService& operator=(const ScopedAuthService&) = delete;
 

@@ -1,5 +1,8 @@
 #include "LocalService.h"
 
+#include <rapidjson/document.h>
+
+#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
@@ -14,10 +17,29 @@ LocalService::LocalService(hqserver::ServerOptions options,
     : store_(store ? std::move(store) : embeddedData()) {
   server_ = std::make_unique<hqserver::HqServer>(options, store_);
   std::string error;
-  if (!server_->start(error)) throw std::runtime_error("local service: " + error);
+  if (!server_->openRequestLog(logFile_.path(), error) || !server_->start(error))
+    throw std::runtime_error("local service: " + error);
 }
 
 LocalService::~LocalService() { server_->stop(); }
+
+std::vector<LoggedRequest> LocalService::requests(const std::string& path) const {
+  std::vector<LoggedRequest> out;
+  std::ifstream in(logFile_.path());
+  for (std::string line; std::getline(in, line);) {
+    rapidjson::Document d;
+    if (d.Parse(line.c_str()).HasParseError()) throw std::runtime_error("request log: " + line);
+    LoggedRequest r{d["method"].GetString(),
+                    d["uri"].GetString(),
+                    {},
+                    d["status"].GetInt(),
+                    d.HasMember("fault") ? d["fault"].GetString() : ""};
+    for (const auto& h : d["headers"].GetObject())
+      r.headers[h.name.GetString()] = h.value.GetString();
+    if (path.empty() || r.path() == path) out.push_back(std::move(r));
+  }
+  return out;
+}
 
 std::shared_ptr<const hqserver::DataStore> LocalService::embeddedData() {
   static const std::shared_ptr<const hqserver::DataStore> data = hqserver::DemoData::build();

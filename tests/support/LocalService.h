@@ -3,13 +3,18 @@
 // RAII: the constructor starts the service (throwing std::runtime_error when it cannot), the
 // destructor stops it. By default it serves the embedded data set, built once per process and
 // shared; a test may hand in its own store, for example one made from CSV text with fromCsv().
-// The data store, fault controls and request counters are exposed so tests can compute expected
-// answers and script failures. Thread-safe as HqServer is.
+// The data store, fault controls, request counters and request log are exposed so tests can
+// compute expected answers, script failures and check what a client sent. Thread-safe as HqServer
+// is.
 #pragma once
 
+#include <Poco/TemporaryFile.h>
+
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "hqserver/DataStore.h"
 #include "hqserver/FaultInjector.h"
@@ -18,6 +23,18 @@
 
 namespace orvex {
 namespace test {
+
+// One line of the service's request log. Token and signature values read "***".
+struct LoggedRequest {
+  std::string method;
+  std::string uri;  // path and query as received
+  std::map<std::string, std::string> headers;
+  int status = 0;     // 0: closed without an answer
+  std::string fault;  // the fault injected, "" when none
+
+  std::string path() const { return uri.substr(0, uri.find('?')); }
+  bool has(const std::string& header) const { return headers.count(header) != 0; }
+};
 
 class LocalService {
  public:
@@ -40,6 +57,8 @@ class LocalService {
   void setWaitMsec(int msec) { server_->setWaitMsec(msec); }
   uint64_t requestCount(const std::string& path) const { return server_->requestCount(path); }
   hqserver::HqServer& server() { return *server_; }
+  // Every request answered so far, in order, optionally only those to `path`.
+  std::vector<LoggedRequest> requests(const std::string& path = "") const;
 
   // The embedded data set, built on first use and shared by every test of the process.
   static std::shared_ptr<const hqserver::DataStore> embeddedData();
@@ -48,6 +67,7 @@ class LocalService {
   static std::shared_ptr<const hqserver::DataStore> fromCsv(const std::string& csv);
 
  private:
+  Poco::TemporaryFile logFile_;
   std::shared_ptr<const hqserver::DataStore> store_;
   std::unique_ptr<hqserver::HqServer> server_;
 };

@@ -2,7 +2,6 @@
 
 #include <dlfcn.h>
 
-#include "TestPaths.h"
 #include "orvex/HistoryAPIFactory.h"
 
 namespace orvex {
@@ -13,7 +12,7 @@ constexpr int kHistoryTypeId = 5;
 }
 
 PluginLoader::PluginLoader(const std::string& path) {
-  const std::string file = path.empty() ? std::string(pluginPath()) : path;
+  const std::string file = path.empty() ? std::string(ORVEX_PLUGIN_PATH) : path;
   handle_ = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (handle_ == nullptr) {
     const char* text = dlerror();

@@ -63,11 +63,6 @@ bool RecordingHistorySpi::waitForLast(int32_t requestId, std::chrono::millisecon
   });
 }
 
-bool RecordingHistorySpi::waitForCount(size_t n, std::chrono::milliseconds timeout) const {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&] { return count_ >= n; });
-}
-
 void RecordingHistorySpi::setObserver(Observer observer) {
   std::lock_guard<std::mutex> lock(mutex_);
   observer_ = std::move(observer);

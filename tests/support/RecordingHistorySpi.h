@@ -52,8 +52,6 @@ class RecordingHistorySpi : public IHistorySpi {
 
   // True once a delivery with isLast arrived for `requestId`; false at the time-out.
   bool waitForLast(int32_t requestId, std::chrono::milliseconds timeout) const;
-  // True once at least `n` deliveries (of any request) arrived; false at the time-out.
-  bool waitForCount(size_t n, std::chrono::milliseconds timeout) const;
 
   void setObserver(Observer observer);
 

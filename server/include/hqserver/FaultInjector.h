@@ -6,13 +6,18 @@
 // on one request the earliest added wins; every matching rule counts the request either way.
 //
 // Rules are written as name=value pairs, on the command line joined by ",":
-//   kind=status|delay|close|garbage   what happens (required)
-//   code=N      kind=status: the HTTP status to answer with (100..599, default 503)
+//   kind=status|delay|close|garbage|answer   what happens (required)
+//   code=N      kind=status: the HTTP status to answer with (100..599, default 503);
+//               kind=answer: the same, default 200
+//   body=TEXT   kind=answer: the body to answer with (default empty)
+//   header=N:V  kind=answer: a response header to send (repeatable)
 //   ms=N        kind=delay: milliseconds to wait before answering normally; without it the
 //               request's "Request-Timeout" plus 500 ms (1500 ms when the header is absent)
 //   path=P      the endpoint, e.g. /QryCodeType (default "*")
 //   first=N     fire on the first N requests        } exactly one of the two; N >= 1
 //   every=N     fire on every N-th request          } (default every=1)
+//
+// On the command line a value may be percent-encoded (a comma is %2C), so any body can be given.
 //
 // Thread-safe.
 #pragma once
@@ -28,7 +33,7 @@ namespace orvex {
 namespace hqserver {
 
 struct FaultRule {
-  enum class Kind { Status, Delay, Close, Garbage };
+  enum class Kind { Status, Delay, Close, Garbage, Answer };
   enum class Trigger { First, Every };
 
   Kind kind = Kind::Status;
@@ -37,6 +42,8 @@ struct FaultRule {
   std::string path = "*";
   Trigger trigger = Trigger::Every;
   int64_t n = 1;
+  std::string body;                                          // kind=answer
+  std::vector<std::pair<std::string, std::string>> headers;  // kind=answer
 
   // Parses name=value pairs as described above; on failure returns nothing and sets `error`.
   static std::optional<FaultRule> parse(

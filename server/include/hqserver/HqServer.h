@@ -42,6 +42,9 @@ class HqServer {
   HqServer(const HqServer&) = delete;
   HqServer& operator=(const HqServer&) = delete;
 
+  // Appends one line per request to `path` from now on; call before start(). Returns false with
+  // `error` set when the file cannot be opened (no log is kept then).
+  bool openRequestLog(const std::string& path, std::string& error);
   // Binds and starts listening. Returns false with `error` set when the address cannot be bound.
   bool start(std::string& error);
   // Stops accepting, aborts open connections and waits for the request threads. Idempotent.

@@ -1,9 +1,0 @@
-#include "TestPaths.h"
-
-namespace orvex {
-namespace test {
-
-const char* pluginPath() { return ORVEX_PLUGIN_PATH; }
-
-}  // namespace test
-}  // namespace orvex
