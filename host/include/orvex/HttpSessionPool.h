@@ -21,7 +21,7 @@
 
 namespace orvex {
 
-class ORVEX_API HttpSessionPool {
+class ORVEX_RUNTIME_API HttpSessionPool {
  public:
   // Makes one session from the options of its key. Replaceable for tests.
   using SessionFactory = std::function<std::shared_ptr<KvHttp>(const SessionOptions&)>;

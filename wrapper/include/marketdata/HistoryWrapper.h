@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "orvex/Export.h"
+#include "orvex/HistoryExport.h"
 #include "orvex/IHistoryApi.h"
 #include "orvex/IQuoteTask.h"
 #include "orvex/Records.h"
@@ -29,7 +29,7 @@ class WorkerPoolGroup;
 using HistoryDataCallback = std::function<void(int64_t, const std::vector<orvex::CloudTopic>&,
                                                const orvex::ResultStatus&, bool)>;
 
-class ORVEX_API HistoryWrapper : public orvex::IHistoryApi {
+class ORVEX_HISTORY_API HistoryWrapper : public orvex::IHistoryApi {
  public:
   HistoryWrapper();
   ~HistoryWrapper() override;
