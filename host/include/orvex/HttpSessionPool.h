@@ -50,6 +50,10 @@ class ORVEX_RUNTIME_API HttpSessionPool {
   // session that is already idle.
   void push(const std::string& key, std::shared_ptr<KvHttp> session);
 
+  // Forgets `key`: its idle sessions are freed and sessions still handed out under it are not
+  // taken back. A later addSession registers it afresh. Unknown keys are ignored.
+  void removeSessions(const std::string& key);
+
   Stats stats() const;
   size_t idleCount(const std::string& key) const;
 
