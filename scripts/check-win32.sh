@@ -10,6 +10,9 @@
 #   - a narrowing that only bites at 32 bits (-Wconversion, where size_t and long are 32 bits);
 #   - a compiler built-in in a host interface header.
 # It starts by checking that it does catch each of these, on small probe sources.
+# Objects only: linking the DLL needs i686 import libraries of Poco Foundation and log4cxx (with
+# APR and APR-util under it) and of the host's runtime, built with this same compiler; Debian
+# ships none of them, and cross-building them would dominate CI's time.
 # Usage: scripts/check-win32.sh   (objects go to BUILD_DIR/win32, default ./build/win32)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
