@@ -33,6 +33,8 @@ install(FILES
   ${PROJECT_SOURCE_DIR}/common/include/orvex/ResultCode.h
   ${PROJECT_SOURCE_DIR}/common/include/orvex/ResultStatus.h
   ${PROJECT_SOURCE_DIR}/common/include/orvex/Records.h
+  ${PROJECT_SOURCE_DIR}/common/include/orvex/CancelFlag.h
+  ${PROJECT_SOURCE_DIR}/common/include/orvex/HistoryExport.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvex)
 install(FILES ${PROJECT_SOURCE_DIR}/wrapper/include/marketdata/HistoryWrapper.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/marketdata)

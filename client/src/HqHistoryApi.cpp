@@ -36,6 +36,9 @@ HqHistoryApi::~HqHistoryApi() = default;
 ResultStatus HqHistoryApi::init(const std::string& address, std::string& initTime,
                                 uint32_t sessionCount) {
   initTime = Timestamp::now(0).toLocalString('-');
+  // The sessions of the previous address (or of this one, when connecting again) make way for
+  // the new ones, so reconnecting never grows the pool.
+  if (!host.empty()) sessionPool.removeSessions(host);
   host = address;
   // An empty pool is not fatal here: every request then reports the missing session.
   sessionPool.addSession(sessionOptions(address), sessionCount);

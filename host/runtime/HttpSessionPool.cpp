@@ -89,6 +89,11 @@ void HttpSessionPool::push(const std::string& key, std::shared_ptr<KvHttp> sessi
   ++stats_.pushes;
 }
 
+void HttpSessionPool::removeSessions(const std::string& key) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  entries_.erase(key);
+}
+
 HttpSessionPool::Stats HttpSessionPool::stats() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return stats_;

@@ -1,24 +1,40 @@
 // The wrapper's private parts: the worker pools (which pool runs a task, in what order, what
-// becomes of tasks no pool takes), the address normalisation, and the range and page drivers
-// against a scripted service (what each step asks for, the batches, the stop rules, the logs).
-#include <Poco/URI.h>
+// becomes of tasks no pool takes or that throw), init's bounds, the address normalisation, the
+// sessions kept across reconnects, and the range and page drivers against the local service (the
+// service calls, the batches, the stop rules, the logs).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "LocalService.h"
 #include "LogCapture.h"
-#include "ScriptedHttpServer.h"
+#include "RecordingHistorySpi.h"
 #include "marketdata/HistoryWrapper.h"
+#include "orvex/HqHistoryApi.h"
+
+namespace orvex {
+
+// Reaches the client's session pool.
+class HqHistoryApiTestPeer {
+ public:
+  static size_t idleSessions(const HqHistoryApi& api, const std::string& key) {
+    return api.sessionPool.idleCount(key);
+  }
+};
+
+}  // namespace orvex
 
 namespace marketdata {
 
@@ -32,6 +48,9 @@ class HistoryWrapperTestPeer {
   static std::string parseAddress(const std::string& address) {
     return HistoryWrapper::parseAddress(address);
   }
+  static const orvex::HqHistoryApi& client(const HistoryWrapper& wrapper) {
+    return *wrapper.historyApi;
+  }
   template <typename... Args>
   static orvex::ResultStatus range(const HistoryWrapper& wrapper, Args&&... args) {
     return wrapper.reqDataByRange(std::forward<Args>(args)...);
@@ -44,6 +63,9 @@ class HistoryWrapperTestPeer {
 
 namespace {
 
+using ::testing::ElementsAre;
+using ::testing::StartsWith;
+
 struct FnTask : orvex::IQuoteTask {
   std::function<void()> fn;
   void run() override { fn(); }
@@ -51,12 +73,14 @@ struct FnTask : orvex::IQuoteTask {
 
 class WorkerPoolTest : public ::testing::Test {
  protected:
-  // Pushes a task that records its run; returns a watch on it.
-  std::weak_ptr<orvex::IQuoteTask> push(const std::string& key, int seq) {
+  // Pushes a task that records its run, then throws `error` if given; returns a watch on it.
+  std::weak_ptr<orvex::IQuoteTask> push(const std::string& key, int seq,
+                                        const char* error = nullptr) {
     auto task = std::make_shared<FnTask>();
-    task->fn = [this, key, seq] {
+    task->fn = [this, key, seq, error] {
       std::lock_guard<std::mutex> lock(mutex);
       runs[key].emplace_back(seq, std::this_thread::get_id());
+      if (error != nullptr) throw std::runtime_error(error);
     };
     HistoryWrapperTestPeer::pushTask(wrapper, key, task);
     return task;
@@ -92,19 +116,40 @@ TEST_F(WorkerPoolTest, TasksOfOneKeyRunInOrderOnOnePoolThreadAndAreFreed) {
 }
 
 TEST_F(WorkerPoolTest, TasksNoPoolTakesAreDroppedAndFreed) {
+  orvex::test::LogCapture capture;
   EXPECT_TRUE(push("a@k", 1).expired());  // before init
   ASSERT_EQ(wrapper.init(2).code, orvex::OK);
   wrapper.release();
   EXPECT_TRUE(push("a@k", 2).expired());  // after release
   wrapper.release();
   EXPECT_TRUE(runs.empty());
+  const std::string start = "[TRACE] DaZaviVor HistoryWrapper::release start";
+  const std::string end = "[TRACE] DaZaviVor HistoryWrapper::release end";
+  EXPECT_THAT(
+      capture.linesContaining("HistoryWrapper"),
+      ElementsAre("[DEBUG] DaZaviVor HistoryWrapper init,threadNum=2", start, end, start, end));
 }
 
+TEST_F(WorkerPoolTest, ATaskThatThrowsIsLoggedAndTheNextOneStillRuns) {
+  ASSERT_EQ(wrapper.init(1).code, orvex::OK);
+  orvex::test::LogCapture capture(log4cxx::Level::getError());
+  push("a@k", 1, "host callback failed");
+  push("a@k", 2);
+  wrapper.release();
+  EXPECT_EQ(runs["a@k"].size(), 2u);
+  EXPECT_THAT(capture.lines(), ElementsAre("[ERROR] DaZaviVor delivery failed: "
+                                           "EN_ICE_SERVER_EXCEPTION@host callback failed"));
+}
+
+// A threadNum outside 1..256 is refused and leaves the pools in place.
 TEST_F(WorkerPoolTest, SecondInitRunsWhatTheOldPoolsHeldAndKeepsWorking) {
   ASSERT_EQ(wrapper.init(2).code, orvex::OK);
   for (int seq = 0; seq < 20; ++seq) push("a@k", seq);
   ASSERT_EQ(wrapper.init(3).code, orvex::OK);
   EXPECT_EQ(runs["a@k"].size(), 20u);
+  for (const int32_t n : {0, -1, HistoryWrapper::kMaxThreadNum + 1, INT32_MAX}) {
+    EXPECT_EQ(wrapper.init(n).code, orvex::INVALID_PARAM) << n;
+  }
   push("a@k", 20);
   wrapper.release();
   EXPECT_EQ(runs["a@k"].size(), 21u);
@@ -123,27 +168,21 @@ TEST(ParseAddressTest, KeepsALowerCaseKnownSchemeAndPrefixesEverythingElse) {
   }
 }
 
-using orvex::test::ScriptedAnswer;
-using ::testing::ElementsAre;
-using ::testing::StartsWith;
-
 constexpr const char* kRangePath = "/QryCodeType";
 constexpr const char* kPagePath = "/QryPageTgtDetailV2";
 
-// Range answer lines ("time,value,data") for the times first..last.
-std::string bodyLines(int64_t first, int64_t last) {
-  std::string text;
-  for (int64_t t = first; t <= last; ++t) text += std::to_string(t) + ",1.5,d\n";
-  return text;
+// Range: SHFE.cu ticks at the times 100..1099. Pages (one record a page): a and b modified
+// within 3..99, c another target whose modification time 50 is the store's largest.
+std::shared_ptr<const orvex::hqserver::DataStore> driverData() {
+  std::string csv = "a,kline1m,1,5,2.5,p\nb,kline1m,4,9,2.5,p\nc,kline1m,5,50,2.5,p\n";
+  for (int t = 100; t <= 1099; ++t) csv += "SHFE.cu,tick," + std::to_string(t) + ",1,1.5,d\n";
+  return orvex::test::LocalService::fromCsv(csv);
 }
 
-ScriptedAnswer pageAnswer(int page, int64_t relation, int64_t nameMax, bool isLast,
-                          const std::string& body = "") {
-  return ScriptedAnswer::ok(body)
-      .header("page", std::to_string(page))
-      .header("relationmtm", std::to_string(relation))
-      .header("namemaxmtm", std::to_string(nameMax))
-      .header("islast", isLast ? "true" : "false");
+orvex::hqserver::ServerOptions onePerPage() {
+  orvex::hqserver::ServerOptions options;
+  options.pageSize = 1;
+  return options;
 }
 
 orvex::TopicReq pageReq() { return {"kline1m", {"a", "b"}, 3, 99, 1, orvex::ByModifyTime}; }
@@ -157,10 +196,7 @@ struct Batch {
 
 class DriverTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    server.setDefaultAnswer(kPagePath, pageAnswer(1, 7, 9, false));
-    ASSERT_EQ(wrapper.connect(server.url()).code, orvex::OK);
-  }
+  void SetUp() override { ASSERT_EQ(wrapper.connect(service.url()).code, orvex::OK); }
 
   orvex::ResultStatus run(const orvex::TopicReq& req, int32_t maxSteps = 32767) {
     const HistoryDataCallback record = [this](int64_t mtm,
@@ -175,19 +211,16 @@ class DriverTest : public ::testing::Test {
     return HistoryWrapperTestPeer::range(wrapper, req, 7, record, maxSteps, cancel);
   }
 
-  // The decoded query parameter `name` of every request to `path`, or "<absent>".
-  std::vector<std::string> sent(const std::string& path, const std::string& name) {
-    std::vector<std::string> values;
-    for (const auto& request : server.requestsTo(path)) {
-      values.push_back("<absent>");
-      for (const auto& entry : Poco::URI("/?" + request.query).getQueryParameters()) {
-        if (entry.first == name) values.back() = entry.second;
-      }
-    }
-    return values;
+  // Service calls to `path` since the last call.
+  uint64_t callsTo(const std::string& path) {
+    const uint64_t total = service.requestCount(path);
+    const uint64_t calls = total - counted[path];
+    counted[path] = total;
+    return calls;
   }
 
-  orvex::test::ScriptedHttpServer server;
+  orvex::test::LocalService service{onePerPage(), driverData()};
+  std::map<std::string, uint64_t> counted;
   HistoryWrapper wrapper;
   std::vector<Batch> batches;
   bool cancelAfterBatch = false;
@@ -197,92 +230,73 @@ class DriverTest : public ::testing::Test {
 TEST_F(DriverTest, RangeStopRules) {
   struct Case {
     const char* name;
-    // Record times of the one scripted answer; none when first > last.
-    int64_t answerFirst, answerLast;
     int64_t begin, end;
     int32_t maxCount, maxSteps;
-    std::vector<std::string> steps;  // "count@endTime" sent by each step
+    uint64_t calls;
+    size_t records;  // in the step's batch
   };
   const Case cases[] = {
-      {"full step reaching beginTime", 100, 1099, 100, 1099, 5000, 32767, {"1000@1099"}},
-      {"maxCount 0 asks once for nothing", 1, 0, 1, 10, 0, 32767, {"0@10"}},
-      {"maxSteps 0 makes no call", 1, 0, 1, 10, 10, 0, {}},
-      {"negative maxSteps makes no call", 1, 0, 1, 10, 10, -3, {}},
+      {"full step reaching beginTime", 100, 1099, 5000, 32767, 1, 1000},
+      {"short step", 600, 1099, 5000, 32767, 1, 500},
+      {"maxCount reached", 0, 1099, 1000, 32767, 1, 1000},
+      {"maxCount 0 asks once for nothing", 1, 1099, 0, 32767, 1, 0},
+      {"maxSteps 0 makes no call", 1, 1099, 10, 0, 0, 0},
+      {"negative maxSteps makes no call", 1, 1099, 10, -3, 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    server.clear();
     batches.clear();
-    server.script(kRangePath, ScriptedAnswer::ok(bodyLines(c.answerFirst, c.answerLast)));
     orvex::test::LogCapture capture;
 
     EXPECT_EQ(
         run(orvex::TopicReq{"tick", {"SHFE.cu"}, c.begin, c.end, c.maxCount, 0}, c.maxSteps).code,
         orvex::OK);
 
-    const std::vector<std::string> counts = sent(kRangePath, "count");
-    const std::vector<std::string> ends = sent(kRangePath, "endTime");
-    std::vector<std::string> steps;
-    for (size_t i = 0; i < counts.size(); ++i) steps.push_back(counts[i] + "@" + ends[i]);
-    EXPECT_EQ(steps, c.steps);
-    ASSERT_EQ(batches.size(), steps.size() + 1);
+    EXPECT_EQ(callsTo(kRangePath), c.calls);
+    ASSERT_EQ(batches.size(), c.calls + 1);
+    size_t records = 0;  // of the step, or of the final batch when no step ran
+    for (const orvex::CloudTopic& topic : batches[0].topics) records += topic.bodies.size();
+    EXPECT_EQ(records, c.records);
     EXPECT_TRUE(batches.back().isLast);
+    EXPECT_TRUE(batches.back().topics.empty());
     EXPECT_EQ(batches.back().status.code, orvex::OK);
 
     const std::vector<std::string> lines = capture.linesContaining("reqDataByRange");
-    ASSERT_EQ(lines.size(), steps.size() + 2);
+    ASSERT_EQ(lines.size(), c.calls + 2);
     EXPECT_EQ(lines.back(), "[DEBUG] DaZaviVor reqDataByRange end,requestId=7,OK@");
   }
-}
-
-TEST_F(DriverTest, PagesCarryTheMarksOfPageZeroUntilTheLastPage) {
-  server.script(kPagePath, pageAnswer(1, 7, 9, false, "a,1,2.5,p\na,2,2.5,p\n"));
-  server.script(kPagePath, pageAnswer(2, 70, 90, false, "b,4,2.5,p\n"));
-  server.script(kPagePath, pageAnswer(3, 71, 91, true));
-
-  EXPECT_EQ(run(pageReq()).code, orvex::OK);
-
-  EXPECT_THAT(sent(kPagePath, "page"), ElementsAre("0", "1", "2"));
-  EXPECT_THAT(sent(kPagePath, "datamtm"), ElementsAre("0", "7", "7"));
-  // Every page selects by modification time over an open record-time range.
-  const char* const fixed[][2] = {
-      {"tgt", "a,b"}, {"type", "kline1m"},       {"beginm", "3"},
-      {"endm", "99"}, {"beginTime", "<absent>"}, {"endTime", "9223372036854775807"}};
-  for (const auto& p : fixed)
-    EXPECT_EQ(sent(kPagePath, p[0]), std::vector<std::string>(3, p[1])) << p[0];
-  ASSERT_EQ(batches.size(), 3u);  // the last page's own batch ends the run
-  for (size_t i = 0; i < batches.size(); ++i) {
-    EXPECT_EQ(batches[i].mtmValue, 9);
-    EXPECT_EQ(batches[i].isLast, i == 2);
-  }
-  EXPECT_EQ(batches[0].topics.at(0).bodies.size(), 2u);
 }
 
 TEST_F(DriverTest, PageRunsEndAtAFailureOrAfterMaxStepsWithoutALastBatch) {
   struct Case {
     const char* name;
-    std::vector<ScriptedAnswer> answers;  // then the default: page 1, marks 7 and 9, not last
+    const char* fault;  // on the page path; none when empty
+    int32_t maxSteps;
     size_t pages;
     int64_t lastMtm;
     bool ok;
   };
-  const ScriptedAnswer failed =
-      ScriptedAnswer::withStatus(503).header("relationmtm", "70").header("namemaxmtm", "90");
   const Case cases[] = {
-      {"page 0 fails: its marks are not taken", {failed}, 1, 0, false},
-      {"a later page fails", {pageAnswer(1, 7, 9, false), failed}, 2, 9, false},
-      {"maxSteps pages", {}, 4, 9, true},
+      {"page 0 fails: no mark is taken", "kind=status,code=503,first=1", 4, 1, 0, false},
+      {"a later page fails", "kind=status,code=503,every=2", 4, 2, 9, false},
+      {"maxSteps pages", "", 1, 1, 9, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    server.clear();
     batches.clear();
-    for (const ScriptedAnswer& answer : c.answers) server.script(kPagePath, answer);
+    service.faults().clear();
+    if (*c.fault != '\0') {
+      std::string error;
+      const auto rule =
+          orvex::hqserver::FaultRule::parse(std::string(c.fault) + ",path=" + kPagePath, error);
+      ASSERT_TRUE(rule) << error;
+      service.faults().add(*rule);
+    }
 
-    const orvex::ResultStatus status = run(pageReq(), 4);
+    const orvex::ResultStatus status = run(pageReq(), c.maxSteps);
 
     EXPECT_EQ(status.code == orvex::OK, c.ok) << status.msg;
-    EXPECT_EQ(server.requestsTo(kPagePath).size(), c.pages);
+    EXPECT_EQ(callsTo(kPagePath), c.pages);
     ASSERT_EQ(batches.size(), c.pages);
     for (const Batch& b : batches) EXPECT_FALSE(b.isLast);
     EXPECT_EQ(batches.back().mtmValue, c.lastMtm);
@@ -298,9 +312,33 @@ TEST_F(DriverTest, CancelDuringAPageDeliversItAndLogsTheCancel) {
   EXPECT_THAT(capture.linesContaining("reqDataByPage"),
               ElementsAre(StartsWith("[DEBUG] DaZaviVor reqDataByPage begin,requestId=5,"),
                           StartsWith("[DEBUG] DaZaviVor reqDataByPage rsp,requestId=5,OK@,page=1,"
-                                     "isLast=0,relationMtm=7,nameMaxMtm=9,size=0,costMs="),
+                                     "isLast=0,relationMtm=50,nameMaxMtm=9,size=1,costMs="),
                           "[DEBUG] DaZaviVor reqDataByPage cancel,requestId=5OK@",
                           "[DEBUG] DaZaviVor reqDataByPage end,requestId=5,OK@"));
+}
+
+TEST_F(DriverTest, DeliveriesNoPoolTakesAreLoggedWithRequestAndRecordCount) {
+  ASSERT_EQ(wrapper.init(1).code, orvex::OK);
+  wrapper.release();
+  orvex::test::LogCapture capture(log4cxx::Level::getError());
+  orvex::test::RecordingHistorySpi spi;
+  EXPECT_EQ(
+      wrapper.reqData(orvex::TopicReq{"tick", {"SHFE.cu"}, 100, 1099, 600, 0}, &spi, 9, cancel)
+          .code,
+      orvex::OK);
+  EXPECT_THAT(
+      capture.linesContaining("delivery lost"),
+      ElementsAre(StartsWith("[ERROR] DaZaviVor delivery lost,requestId=9,records=600,isLast=0,"),
+                  StartsWith("[ERROR] DaZaviVor delivery lost,requestId=9,records=0,isLast=1,")));
+  EXPECT_EQ(spi.count(), 0u);
+}
+
+TEST_F(DriverTest, ReconnectingKeepsAsManySessionsAsTheFirstConnect) {
+  const orvex::HqHistoryApi& client = HistoryWrapperTestPeer::client(wrapper);
+  const size_t afterOne = orvex::HqHistoryApiTestPeer::idleSessions(client, service.url());
+  ASSERT_GT(afterOne, 0u);
+  for (int i = 0; i < 999; ++i) ASSERT_EQ(wrapper.connect(service.url()).code, orvex::OK);
+  EXPECT_EQ(orvex::HqHistoryApiTestPeer::idleSessions(client, service.url()), afterOne);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <regex>
 
+#include "ExceptionBarrier.h"
 #include "marketdata/HistoryWrapper.h"
 #include "orvex/HqHistoryApi.h"
 
@@ -25,14 +26,23 @@ bool isSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; 
 }  // namespace
 
 orvex::ResultStatus HistoryWrapper::connect(const std::string& address) {
-  const std::string url = parseAddress(address);
-  std::string initTime;
-  orvex::ResultStatus status = historyApi->init(url, initTime, kSessionCount);
-  if (status.code != orvex::OK) return status;
-  return historyApi->getServerName(serverName);
+  return ExceptionBarrier::run("connect", [&] {
+    const std::string url = parseAddress(address);
+    std::string initTime;
+    orvex::ResultStatus status = historyApi->init(url, initTime, kSessionCount);
+    if (status.code != orvex::OK) return status;
+    return historyApi->getServerName(serverName);
+  });
 }
 
-std::string HistoryWrapper::getServerName() { return serverName; }
+std::string HistoryWrapper::getServerName() {
+  try {
+    return serverName;
+  } catch (const std::exception& e) {
+    ExceptionBarrier::caught("getServerName", e.what());
+    return std::string();
+  }
+}
 
 std::string HistoryWrapper::parseAddress(const std::string& address) {
   // No scheme word holds a ':', so the first "://" is the only place the scheme can end.

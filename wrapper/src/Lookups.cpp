@@ -3,6 +3,7 @@
 #include <iterator>
 #include <utility>
 
+#include "ExceptionBarrier.h"
 #include "marketdata/HistoryWrapper.h"
 #include "orvex/HqHistoryApi.h"
 
@@ -18,6 +19,12 @@ constexpr int32_t kGetDataMaxSteps = 100;
 orvex::ResultStatus HistoryWrapper::getLastData(const std::string& type,
                                                 const std::vector<std::string>& targets,
                                                 std::vector<orvex::CloudTopic>& out) {
+  return ExceptionBarrier::run("getLastData", [&] { return lastDataOf(type, targets, out); });
+}
+
+orvex::ResultStatus HistoryWrapper::lastDataOf(const std::string& type,
+                                               const std::vector<std::string>& targets,
+                                               std::vector<orvex::CloudTopic>& out) const {
   orvex::ResultStatus status;
   // At most one record per target: growing `out` batch by batch would move it many times.
   out.reserve(out.size() + targets.size());
@@ -37,6 +44,13 @@ orvex::ResultStatus HistoryWrapper::getLastData(const std::string& type,
 orvex::ResultStatus HistoryWrapper::getData(const orvex::TopicKey& key, int64_t beginTime,
                                             int64_t endTime, int32_t maxCount,
                                             orvex::CloudTopic& out) {
+  return ExceptionBarrier::run("getData",
+                               [&] { return rangeOf(key, beginTime, endTime, maxCount, out); });
+}
+
+orvex::ResultStatus HistoryWrapper::rangeOf(const orvex::TopicKey& key, int64_t beginTime,
+                                            int64_t endTime, int32_t maxCount,
+                                            orvex::CloudTopic& out) const {
   out.target = key.target;
   out.key = key.key;
 
@@ -81,7 +95,7 @@ orvex::ResultStatus HistoryWrapper::getData(const orvex::TopicKey& key, int64_t 
 
 orvex::ResultStatus HistoryWrapper::getDataCache(const orvex::TopicKey& key,
                                                  orvex::CloudTopic& out) {
-  return historyApi->getDataCache(key, out);
+  return ExceptionBarrier::run("getDataCache", [&] { return historyApi->getDataCache(key, out); });
 }
 
 }  // namespace marketdata

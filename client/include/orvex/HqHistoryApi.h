@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "orvex/Export.h"
+#include "orvex/HistoryExport.h"
 #include "orvex/HttpSessionPool.h"
 #include "orvex/IServiceRouter.h"
 #include "orvex/Records.h"
@@ -29,7 +29,7 @@ class HistoryWrapper;
 
 namespace orvex {
 
-class ORVEX_API HqHistoryApi {
+class ORVEX_HISTORY_API HqHistoryApi {
  public:
   HqHistoryApi();
   ~HqHistoryApi();

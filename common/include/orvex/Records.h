@@ -47,7 +47,7 @@ enum TopicReqFlag : uint32_t {
 };
 
 // Names of the set bits in ascending order joined by "|"; unnamed bits are dropped, 0 gives "".
-ORVEX_API std::string flagsToString(uint32_t flags);
+ORVEX_RECORDS_API std::string flagsToString(uint32_t flags);
 
 struct UtcTimePeriod {
   int64_t begin = 0;
@@ -55,7 +55,7 @@ struct UtcTimePeriod {
 };
 
 // One history request.
-struct ORVEX_API TopicReq {
+struct ORVEX_RECORDS_API TopicReq {
   std::string key;                   // topic key: which kind of data
   std::vector<std::string> targets;  // target codes, in the caller's order
   int64_t beginTime = 0;
@@ -103,7 +103,7 @@ struct PageReq {
 };
 
 // The answer of one page.
-struct ORVEX_API PageResponse {
+struct ORVEX_RECORDS_API PageResponse {
   int32_t page = 0;
   bool isLast = false;
   int64_t relationMtm = 0;
@@ -114,7 +114,7 @@ struct ORVEX_API PageResponse {
 };
 
 // Stream the text forms; lets log statements take records directly.
-ORVEX_API std::ostream& operator<<(std::ostream& os, const TopicReq& req);
-ORVEX_API std::ostream& operator<<(std::ostream& os, const PageResponse& rsp);
+ORVEX_RECORDS_API std::ostream& operator<<(std::ostream& os, const TopicReq& req);
+ORVEX_RECORDS_API std::ostream& operator<<(std::ostream& os, const PageResponse& rsp);
 
 }  // namespace orvex

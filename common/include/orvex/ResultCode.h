@@ -102,6 +102,6 @@ enum ResultCode : int32_t {
 
 // The enumerator name of `code` ("EN_MIN" ... "TO_PAY"); "OK" for any value outside -31..55.
 // The returned text is static and never null.
-ORVEX_API const char* codeName(int32_t code);
+ORVEX_RECORDS_API const char* codeName(int32_t code);
 
 }  // namespace orvex

@@ -13,7 +13,7 @@
 
 namespace orvex {
 
-struct ORVEX_API ResultStatus {
+struct ORVEX_RECORDS_API ResultStatus {
   int32_t code = OK;
   std::string msg;
 
@@ -28,6 +28,6 @@ struct ORVEX_API ResultStatus {
 };
 
 // Writes toString(); lets log statements stream a status.
-ORVEX_API std::ostream& operator<<(std::ostream& os, const ResultStatus& status);
+ORVEX_RECORDS_API std::ostream& operator<<(std::ostream& os, const ResultStatus& status);
 
 }  // namespace orvex

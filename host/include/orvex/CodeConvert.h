@@ -8,7 +8,7 @@
 
 namespace orvex {
 
-class ORVEX_API CodeConvert {
+class ORVEX_RUNTIME_API CodeConvert {
  public:
   static std::string utf8_to_gbk(const std::string& utf8);
   static std::string gbk_to_utf8(const std::string& gbk);

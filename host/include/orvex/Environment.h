@@ -25,7 +25,7 @@ struct UserInfo {
   std::string extra;
 };
 
-class ORVEX_API Environment {
+class ORVEX_RUNTIME_API Environment {
  public:
   // The process-wide configuration.
   static Environment& instance();

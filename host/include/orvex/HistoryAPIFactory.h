@@ -12,7 +12,7 @@
 #include "orvex/Export.h"
 #include "orvex/IHistoryApi.h"
 
-class ORVEX_API HistoryAPIFactory {
+class ORVEX_HOSTPLUGIN_API HistoryAPIFactory {
  public:
   using Creator = std::function<orvex::IHistoryApi*()>;
 

@@ -21,7 +21,7 @@
 
 namespace orvex {
 
-class ORVEX_API HttpSessionPool {
+class ORVEX_RUNTIME_API HttpSessionPool {
  public:
   // Makes one session from the options of its key. Replaceable for tests.
   using SessionFactory = std::function<std::shared_ptr<KvHttp>(const SessionOptions&)>;
@@ -49,6 +49,10 @@ class ORVEX_API HttpSessionPool {
   // Gives `session` back as idle under `key`. Ignored for an unknown key, an empty pointer or a
   // session that is already idle.
   void push(const std::string& key, std::shared_ptr<KvHttp> session);
+
+  // Forgets `key`: its idle sessions are freed and sessions still handed out under it are not
+  // taken back. A later addSession registers it afresh. Unknown keys are ignored.
+  void removeSessions(const std::string& key);
 
   Stats stats() const;
   size_t idleCount(const std::string& key) const;

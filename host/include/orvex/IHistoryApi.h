@@ -2,13 +2,15 @@
 //
 // The host calls init, connect, any number of requests (from any threads, concurrently), release
 // and finally deletes the object. init, connect, release and destruction must not overlap
-// requests.
+// requests; what may be called from inside a delivery is told in IHistorySpi.h. The cancel flag of
+// reqData is set and read through the helpers of orvex/CancelFlag.h.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "orvex/CancelFlag.h"
 #include "orvex/IHistorySpi.h"
 #include "orvex/Records.h"
 #include "orvex/ResultStatus.h"
@@ -35,11 +37,5 @@ class IHistoryApi {
  protected:
   virtual const HqHistoryApi* getHqHistoryApi() const = 0;  // slot 9
 };
-
-// The host sets the cancel flag of reqData from another thread; both sides access it atomically.
-inline bool readCancelFlag(const bool& cancel) { return __atomic_load_n(&cancel, __ATOMIC_ACQUIRE); }
-inline void setCancelFlag(bool& cancel, bool value) {
-  __atomic_store_n(&cancel, value, __ATOMIC_RELEASE);
-}
 
 }  // namespace orvex

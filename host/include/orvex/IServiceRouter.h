@@ -37,7 +37,7 @@ class IAuthService {
   virtual ResultStatus fetchAccessInfo(int32_t kind, AccessInfo& info) = 0;
 };
 
-class ORVEX_API IServiceRouter {
+class ORVEX_RUNTIME_API IServiceRouter {
  public:
   static IServiceRouter& instance();
 
@@ -65,7 +65,7 @@ class ORVEX_API IServiceRouter {
 //   fetchToken       the value of "token"; OK with an empty token when it is not set
 //   fetchAccessInfo  user = "user", key = "access_key", secret = "access_secret",
 //                    extra = "access_extra"; NOT_AUTH_SETTING when "access_key" is not set
-class ORVEX_API ConfigAuthService : public IAuthService {
+class ORVEX_RUNTIME_API ConfigAuthService : public IAuthService {
  public:
   ResultStatus fetchToken(const TokenRequest& request, std::string& token) override;
   ResultStatus fetchAccessInfo(int32_t kind, AccessInfo& info) override;

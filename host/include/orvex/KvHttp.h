@@ -46,7 +46,7 @@ struct OptKeepAlive {
   int64_t value = 0;
 };
 
-class ORVEX_API KvHttp {
+class ORVEX_RUNTIME_API KvHttp {
  public:
   // A session for `options`; it connects lazily on the first request.
   explicit KvHttp(const SessionOptions& options);

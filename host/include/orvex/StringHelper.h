@@ -9,7 +9,7 @@
 
 namespace orvex {
 
-class ORVEX_API StringHelper {
+class ORVEX_RUNTIME_API StringHelper {
  public:
   // Decimal integers with an optional sign, surrounding blanks ignored. Empty, unreadable or
   // out-of-range text gives 0.

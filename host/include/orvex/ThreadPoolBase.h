@@ -25,7 +25,7 @@ struct ThreadPoolParam {
   std::string name;
 };
 
-class ORVEX_API ThreadPoolBase {
+class ORVEX_RUNTIME_API ThreadPoolBase {
  public:
   // A new pool with the default implementation; the caller owns it. Not started.
   static ThreadPoolBase* create();

@@ -8,7 +8,7 @@
 
 namespace orvex {
 
-class ORVEX_API TimeUtils {
+class ORVEX_RUNTIME_API TimeUtils {
  public:
   // The HTTP date of a UTC time in milliseconds since 1970: "Sun, 06 Nov 1994 08:49:37 GMT".
   static std::string rfc1123DateTime(int64_t utcMs);

@@ -11,7 +11,7 @@ namespace orvex {
 // Time zone of a Timestamp's local texts. 0 is the process's local time zone.
 enum KvTimeZone : int32_t { KvTimeZoneLocal = 0, KvTimeZoneUtc = 1 };
 
-class ORVEX_API Timestamp {
+class ORVEX_RUNTIME_API Timestamp {
  public:
   static Timestamp now(int32_t zone);
   Timestamp(int64_t utcMs, int32_t zone);
@@ -28,7 +28,7 @@ class ORVEX_API Timestamp {
 };
 
 // Whether log lines carry a date-time prefix. Off until a host turns it on. Thread-safe.
-ORVEX_API bool isTimeEnabled();
-ORVEX_API void setTimeEnabled(bool enabled);
+ORVEX_RUNTIME_API bool isTimeEnabled();
+ORVEX_RUNTIME_API void setTimeEnabled(bool enabled);
 
 }  // namespace orvex

@@ -19,7 +19,7 @@
 
 namespace orvex {
 
-class ORVEX_API TopicUtils {
+class ORVEX_RUNTIME_API TopicUtils {
  public:
   // Topic lines -> CloudTopics with key `key`, appended to `out`.
   static bool basicRec2Topics(const std::string& text, const std::string& key,

@@ -2,7 +2,10 @@
 //
 // Requests run wholly on the calling thread; their batches reach the host's IHistorySpi through
 // worker pools, the batches of one request in order. Several host threads may issue requests at
-// once; init, connect, release and destruction must not overlap requests.
+// once; init, connect, release and destruction must not overlap requests, with one exception: from
+// inside onReqData (on a pool thread) the host may release, init again or delete the wrapper, also
+// in the callback that receives the last batch while reqData is still returning. No exception
+// leaves an operation: what escapes is logged at ERROR and returned as EN_ICE_SERVER_EXCEPTION.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "orvex/Export.h"
+#include "orvex/HistoryExport.h"
 #include "orvex/IHistoryApi.h"
 #include "orvex/IQuoteTask.h"
 #include "orvex/Records.h"
@@ -29,17 +32,23 @@ class WorkerPoolGroup;
 using HistoryDataCallback = std::function<void(int64_t, const std::vector<orvex::CloudTopic>&,
                                                const orvex::ResultStatus&, bool)>;
 
-class ORVEX_API HistoryWrapper : public orvex::IHistoryApi {
+class ORVEX_HISTORY_API HistoryWrapper : public orvex::IHistoryApi {
  public:
+  // The largest number of worker pools init makes.
+  static constexpr int32_t kMaxThreadNum = 256;
+
   HistoryWrapper();
+  // Releases, frees the client and the pools. On a pool thread (from onReqData) the pools are
+  // stopped and freed on a thread of their own once the running delivery has returned.
   ~HistoryWrapper() override;
 
   HistoryWrapper(const HistoryWrapper&) = delete;
   HistoryWrapper& operator=(const HistoryWrapper&) = delete;
 
-  // Makes and starts `threadNum` worker pools, one thread each; OK. A `threadNum` below 1 is
-  // refused with INVALID_PARAM and changes nothing. A second call stops the earlier pools (their
-  // queued deliveries still run), frees them, then makes the new ones.
+  // Makes and starts `threadNum` worker pools, one thread each; OK. A `threadNum` outside 1 to
+  // kMaxThreadNum is refused with INVALID_PARAM and nothing is made. A pool that does not start
+  // fails the call with its status and the new pools are freed. Otherwise a second call replaces
+  // the earlier pools, which first run what they hold (on a pool thread: without waiting).
   orvex::ResultStatus init(int32_t threadNum) override;
   // Starts the client on `address` ("http://" is put in front unless it names one of the
   // schemes http, https, tcp, udp, ws, wss, ssl) with four sessions, then asks the service for
@@ -47,12 +56,15 @@ class ORVEX_API HistoryWrapper : public orvex::IHistoryApi {
   // name probe's result; a failure leaves the name as it was.
   orvex::ResultStatus connect(const std::string& address) override;
   // Stops every pool after it has run what it holds; the pools stay owned. Any number of times.
+  // On a pool thread (from onReqData) it returns at once and the pools drain on their own.
   void release() override;
   // Fetches the request on this thread and returns the final status. Every batch is copied and
   // handed to `spi` on the pool chosen by the first target and the key, in order; `spi` must
   // outlive those deliveries and is never deleted. Without pools (before init) the deliveries are
-  // dropped. A null `spi` is refused with INVALID_PARAM before anything is fetched. `cancel` is
-  // only read, between service calls; another thread may set it (orvex::setCancelFlag).
+  // dropped; a delivery a pool refuses is logged at ERROR. A null `spi` is refused with
+  // INVALID_PARAM before anything is fetched. `cancel` is only read, between service calls;
+  // another thread may set it (orvex::setCancelFlag). After an exception the host still receives
+  // a last batch (isLast) carrying EN_ICE_SERVER_EXCEPTION unless the last batch was already sent.
   orvex::ResultStatus reqData(const orvex::TopicReq& req, orvex::IHistorySpi* spi,
                               int32_t requestId, bool& cancel) override;
   // The latest record of each target, asked for 500 targets at a time and appended to `out`.
@@ -86,12 +98,30 @@ class ORVEX_API HistoryWrapper : public orvex::IHistoryApi {
   orvex::ResultStatus reqDataByPage(const orvex::TopicReq& req, int32_t requestId,
                                     const HistoryDataCallback& callback, int32_t maxSteps,
                                     bool& cancel) const;
-  // Submits `task` to the pool chosen by `key`; drops it when there are no pools.
-  void pushTask(const std::string& key, const std::shared_ptr<orvex::IQuoteTask>& task) const;
+  // Runs the driver of `req`; sets `lastQueued` once the batch with isLast is queued.
+  orvex::ResultStatus fetch(const orvex::TopicReq& req, orvex::IHistorySpi* spi, int32_t requestId,
+                            bool& cancel, bool& lastQueued) const;
+  // Copies one batch into a task for `spi` and queues it under `key`; logs at ERROR, with the
+  // request number and the record count, a batch that a pool refuses.
+  void deliver(const std::string& key, orvex::IHistorySpi* spi, int32_t requestId, int64_t mtmValue,
+               const std::vector<orvex::CloudTopic>& topics, const orvex::ResultStatus& status,
+               bool isLast) const;
+  // Submits `task` to the pool chosen by `key` and returns the pool's answer. Before init there
+  // are no pools and the task is dropped (OK).
+  orvex::ResultStatus pushTask(const std::string& key,
+                               const std::shared_ptr<orvex::IQuoteTask>& task) const;
+  orvex::ResultStatus makePools(int32_t threadNum);
+  orvex::ResultStatus lastDataOf(const std::string& type, const std::vector<std::string>& targets,
+                                 std::vector<orvex::CloudTopic>& out) const;
+  orvex::ResultStatus rangeOf(const orvex::TopicKey& key, int64_t beginTime, int64_t endTime,
+                              int32_t maxCount, orvex::CloudTopic& out) const;
+  void stopPools() const;
   static std::string parseAddress(const std::string& address);
 
   std::unique_ptr<orvex::HqHistoryApi> historyApi;  // never null while the wrapper lives
-  std::unique_ptr<WorkerPoolGroup> poolGroup;       // null until init
+  // Null until init. Read and replaced with the atomic shared_ptr operations: a delivery may
+  // replace or drop it on a pool thread while the request that queued it is still returning.
+  std::shared_ptr<WorkerPoolGroup> poolGroup;
   std::string serverName;
 };
 
