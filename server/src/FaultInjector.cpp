@@ -8,6 +8,17 @@ namespace hqserver {
 
 namespace {
 
+constexpr FaultRule::Kind kAllKinds[] = {
+    FaultRule::Kind::Status,  FaultRule::Kind::Delay,      FaultRule::Kind::Close,
+    FaultRule::Kind::Garbage, FaultRule::Kind::ChunkedCut, FaultRule::Kind::BadChunk,
+    FaultRule::Kind::Drip,    FaultRule::Kind::Endless,    FaultRule::Kind::CapsHeaders};
+
+std::string kindList() {
+  std::string list;
+  for (auto k : kAllKinds) list += (list.empty() ? "" : "|") + std::string(FaultRule::kindName(k));
+  return list;
+}
+
 bool parseNumber(const std::string& text, int64_t low, int64_t high, int64_t& out) {
   auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
   return !text.empty() && ec == std::errc() && ptr == text.data() + text.size() && out >= low &&
@@ -15,8 +26,7 @@ bool parseNumber(const std::string& text, int64_t low, int64_t high, int64_t& ou
 }
 
 bool parseKind(const std::string& text, FaultRule::Kind& kind) {
-  for (auto k : {FaultRule::Kind::Status, FaultRule::Kind::Delay, FaultRule::Kind::Close,
-                 FaultRule::Kind::Garbage}) {
+  for (auto k : kAllKinds) {
     if (text == FaultRule::kindName(k)) {
       kind = k;
       return true;
@@ -37,6 +47,16 @@ const char* FaultRule::kindName(Kind kind) {
       return "close";
     case Kind::Garbage:
       return "garbage";
+    case Kind::ChunkedCut:
+      return "chunked-cut";
+    case Kind::BadChunk:
+      return "bad-chunk";
+    case Kind::Drip:
+      return "drip";
+    case Kind::Endless:
+      return "endless";
+    case Kind::CapsHeaders:
+      return "caps-headers";
   }
   return "?";
 }
@@ -49,7 +69,7 @@ std::optional<FaultRule> FaultRule::parse(
     int64_t number = 0;
     if (name == "kind") {
       if (!parseKind(value, rule.kind)) {
-        error = "fault kind must be status, delay, close or garbage: '" + value + "'";
+        error = "fault kind must be one of " + kindList() + ": '" + value + "'";
         return std::nullopt;
       }
       haveKind = true;
@@ -89,7 +109,7 @@ std::optional<FaultRule> FaultRule::parse(
     }
   }
   if (!haveKind) {
-    error = "a fault needs kind=status|delay|close|garbage";
+    error = "a fault needs kind=" + kindList();
     return std::nullopt;
   }
   return rule;
@@ -116,7 +136,8 @@ std::optional<FaultRule> FaultRule::parse(const std::string& settings, std::stri
 std::string FaultRule::toString() const {
   std::string text = std::string("kind=") + kindName(kind);
   if (kind == Kind::Status) text += ",code=" + std::to_string(code);
-  if (kind == Kind::Delay && delayMs >= 0) text += ",ms=" + std::to_string(delayMs);
+  if ((kind == Kind::Delay || kind == Kind::Drip) && delayMs >= 0)
+    text += ",ms=" + std::to_string(delayMs);
   text += ",path=" + path;
   text += (trigger == Trigger::First ? ",first=" : ",every=") + std::to_string(n);
   return text;

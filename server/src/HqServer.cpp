@@ -1,13 +1,16 @@
 #include "hqserver/HqServer.h"
 
 #include <Poco/Exception.h>
+#include <Poco/Net/Context.h>
 #include <Poco/Net/HTTPServer.h>
 #include <Poco/Net/HTTPServerParams.h>
+#include <Poco/Net/SecureServerSocket.h>
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Net/SocketAddress.h>
 #include <Poco/ThreadPool.h>
 
 #include <chrono>
+#include <csignal>
 
 #include "RequestHandler.h"
 #include "hqserver/CsvLoader.h"
@@ -46,8 +49,10 @@ bool HqServer::start(std::string& error) {
     std::lock_guard<std::mutex> lock(stopMutex_);
     stopping_ = false;
   }
+  // A client that goes away in the middle of an answer must not end the process.
+  std::signal(SIGPIPE, SIG_IGN);
   try {
-    Poco::Net::ServerSocket socket(Poco::Net::SocketAddress(options_.bind, options_.port), 64);
+    Poco::Net::ServerSocket socket = listen();
     port_ = socket.address().port();
     auto* params = new Poco::Net::HTTPServerParams;
     params->setMaxThreads(options_.threads);
@@ -84,8 +89,18 @@ void HqServer::stop() {
   }
 }
 
+Poco::Net::ServerSocket HqServer::listen() const {
+  Poco::Net::SocketAddress address(options_.bind, options_.port);
+  if (options_.tlsCert.empty()) return Poco::Net::ServerSocket(address, 64);
+  Poco::Net::Context::Ptr context =
+      new Poco::Net::Context(Poco::Net::Context::TLS_SERVER_USE, options_.tlsKey, options_.tlsCert,
+                             "", Poco::Net::Context::VERIFY_NONE);
+  return Poco::Net::SecureServerSocket(address, 64, context);
+}
+
 std::string HqServer::url() const {
-  return "http://" + options_.bind + ":" + std::to_string(port_);
+  return (options_.tlsCert.empty() ? "http://" : "https://") + options_.bind + ":" +
+         std::to_string(port_);
 }
 
 uint64_t HqServer::requestCount(const std::string& path) const {

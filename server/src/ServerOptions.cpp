@@ -54,6 +54,8 @@ const std::map<std::string, Setter>& valueOptions() {
       {"--data", text(&ServerOptions::dataPath)},
       {"--request-log", text(&ServerOptions::requestLog)},
       {"--threads", number(&ServerOptions::threads, 1, 256, "--threads")},
+      {"--tls-cert", text(&ServerOptions::tlsCert)},
+      {"--tls-key", text(&ServerOptions::tlsKey)},
       {"--fault",
        [](ServerOptions& o, const std::string& v) {
          std::string error;
@@ -104,6 +106,9 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
   if (cl.options.key.empty() != cl.options.secret.empty()) {
     return fail("--key and --secret go together");
   }
+  if (cl.options.tlsCert.empty() != cl.options.tlsKey.empty()) {
+    return fail("--tls-cert and --tls-key go together");
+  }
   return cl;
 }
 
@@ -122,6 +127,7 @@ std::string usageText(const std::string& program) {
          "  --request-log FILE  append one JSON line per request to FILE\n"
          "  --threads N         request threads, 1..256 (default 32); each open connection holds "
          "one\n"
+         "  --tls-cert FILE --tls-key FILE  serve https with this PEM certificate and key\n"
          "  --control           serve the /_control/ endpoints (fault injection, pacing)\n"
          "  --fault RULE        inject a fault, e.g. kind=status,code=500,path=/QryLast,first=2\n"
          "                      (repeatable; see docs/service.md)\n"

@@ -1,4 +1,4 @@
-// The local history quote service: an HTTP server on Poco::Net::HTTPServer in front of a
+// The local history quote service: an HTTP (or HTTPS) server on Poco::Net::HTTPServer in front of a
 // QueryService, with access checks, pacing, fault injection and a request log.
 //
 // Lifecycle: create() (loads the data and opens the log), start(), then stop() or destruction.
@@ -25,7 +25,8 @@ namespace Poco {
 class ThreadPool;
 namespace Net {
 class HTTPServer;
-}
+class ServerSocket;
+}  // namespace Net
 }  // namespace Poco
 
 namespace orvex {
@@ -47,7 +48,7 @@ class HqServer {
   // Stops accepting, aborts open connections and waits for the request threads. Idempotent.
   void stop();
 
-  // The bound port and "http://<bind>:<port>"; valid after start().
+  // The bound port and "http://<bind>:<port>" ("https://" with a certificate); valid after start().
   uint16_t port() const { return port_; }
   std::string url() const;
 
@@ -65,6 +66,8 @@ class HqServer {
  private:
   friend class RequestHandler;
 
+  // The listening socket, TLS when a certificate is configured; throws Poco exceptions.
+  Poco::Net::ServerSocket listen() const;
   void countRequest(const std::string& path);
   // Sleeps `ms` milliseconds or until stop(); false when interrupted by stop().
   bool pause(int ms);
