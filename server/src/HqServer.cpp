@@ -2,16 +2,15 @@
 
 #include <Poco/Exception.h>
 #include <Poco/Net/Context.h>
-#include <Poco/Net/HTTPServer.h>
 #include <Poco/Net/HTTPServerParams.h>
 #include <Poco/Net/SecureServerSocket.h>
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Net/SocketAddress.h>
-#include <Poco/ThreadPool.h>
 
 #include <chrono>
 #include <csignal>
 
+#include "HttpListener.h"
 #include "RequestHandler.h"
 #include "hqserver/CsvLoader.h"
 #include "hqserver/DemoData.h"
@@ -44,7 +43,7 @@ HqServer::HqServer(const ServerOptions& options, std::shared_ptr<const DataStore
 HqServer::~HqServer() { stop(); }
 
 bool HqServer::start(std::string& error) {
-  if (http_) return true;
+  if (listener_) return true;
   {
     std::lock_guard<std::mutex> lock(stopMutex_);
     stopping_ = false;
@@ -54,22 +53,15 @@ bool HqServer::start(std::string& error) {
   try {
     Poco::Net::ServerSocket socket = listen();
     port_ = socket.address().port();
-    auto* params = new Poco::Net::HTTPServerParams;
-    params->setMaxThreads(options_.threads);
-    params->setMaxQueued(256);
-    params->setKeepAlive(true);
-    params->setMaxKeepAliveRequests(0);  // unlimited: clients keep their sessions
-    params->setKeepAliveTimeout(Poco::Timespan(10, 0));
-    params->setTimeout(Poco::Timespan(60, 0));
-    threads_ = std::make_unique<Poco::ThreadPool>(2, options_.threads + 1);
-    http_ = std::make_unique<Poco::Net::HTTPServer>(new RequestHandlerFactory(*this), *threads_,
-                                                    socket, params);
-    http_->start();
+    HttpListener::Limits limits;
+    limits.threads = options_.threads;
+    listener_ = std::make_unique<HttpListener>(socket, !options_.tlsCert.empty(),
+                                               new RequestHandlerFactory(*this), limits);
+    listener_->start();
   } catch (const Poco::Exception& e) {
     error = "cannot listen on " + options_.bind + ":" + std::to_string(options_.port) + ": " +
             e.displayText();
-    http_.reset();
-    threads_.reset();
+    listener_.reset();
     return false;
   }
   return true;
@@ -81,11 +73,9 @@ void HqServer::stop() {
     stopping_ = true;
   }
   stopSignal_.notify_all();
-  if (http_) {
-    http_->stopAll(true);
-    threads_->joinAll();
-    http_.reset();
-    threads_.reset();
+  if (listener_) {
+    listener_->stop();
+    listener_.reset();
   }
 }
 

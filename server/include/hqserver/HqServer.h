@@ -1,5 +1,6 @@
-// The local history quote service: an HTTP (or HTTPS) server on Poco::Net::HTTPServer in front of a
-// QueryService, with access checks, pacing, fault injection and a request log.
+// The local history quote service: an HTTP (or HTTPS) server in front of a QueryService, with
+// access checks, pacing, fault injection and a request log. Connections are scheduled by an
+// HttpListener, so that idle and slow clients cannot starve the others.
 //
 // Lifecycle: create() (loads the data and opens the log), start(), then stop() or destruction.
 // Every public operation is thread-safe; the fault and pacing controls may be changed while
@@ -31,6 +32,8 @@ class ServerSocket;
 
 namespace orvex {
 namespace hqserver {
+
+class HttpListener;
 
 class HqServer {
  public:
@@ -88,8 +91,7 @@ class HqServer {
   std::condition_variable stopSignal_;
   bool stopping_ = false;
 
-  std::unique_ptr<Poco::ThreadPool> threads_;
-  std::unique_ptr<Poco::Net::HTTPServer> http_;
+  std::unique_ptr<HttpListener> listener_;
 };
 
 }  // namespace hqserver
