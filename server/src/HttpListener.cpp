@@ -120,6 +120,9 @@ void HttpListener::admit() {
       if (socket != listener_) continue;
       try {
         Link link = std::make_shared<Connection>(listener_.acceptConnection());
+        // Header and body go out in separate writes: without this, Nagle's algorithm and the
+        // client's delayed ACK hold every answer back by tens of milliseconds.
+        link->socket.setNoDelay(true);
         waiting.push_back(Waiting{link, now, Clock::time_point(), now});
       } catch (const Poco::Exception&) {
         // The client left before it was accepted.

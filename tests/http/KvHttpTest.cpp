@@ -78,7 +78,9 @@ TEST_F(KvHttpTest, EveryAnswerMapsToACodeAndTheSessionServesTheNextRequest) {
     ResultStatus status = get(c.path, c.timeoutMs);
     EXPECT_EQ(status.code, c.code) << status.toString();
     EXPECT_THAT(status.msg, HasSubstr(c.msg));
-    if (status.ok()) EXPECT_EQ(rspHeaders_.count("kv_reqwait_msec"), 1u);
+    if (status.ok()) {
+      EXPECT_EQ(rspHeaders_.count("kv_reqwait_msec"), 1u);
+    }
     ASSERT_TRUE(get("/HeartBeat").ok());
     EXPECT_EQ(rsp_, "ok\n");
   }
@@ -138,7 +140,9 @@ TEST_F(KvHttpTest, BodyLimitHoldsForPlainAndInflatedAnswersWithAndWithoutGzip) {
     EXPECT_EQ(status.code, c.code) << status.toString();
     EXPECT_THAT(status.msg, HasSubstr(c.msg));
     EXPECT_EQ(rsp_.empty(), !status.ok());
-    if (status.ok()) EXPECT_EQ(rsp_, expected);
+    if (status.ok()) {
+      EXPECT_EQ(rsp_, expected);
+    }
   }
   // The address's path goes before every request path.
   ResultStatus status = KvHttp(optionsFor(service_.url() + "/base/")).get(rsp_, "/HeartBeat", {});
