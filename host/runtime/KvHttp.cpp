@@ -87,6 +87,7 @@ void inflateGzip(std::string& body, uint64_t limit) {
   try {
     std::istringstream source(body);
     Poco::InflatingInputStream inflater(source, Poco::InflatingStreamBuf::STREAM_GZIP);
+    inflater.exceptions(std::ios::badbit);  // corrupt data must not read as a short body
     char chunk[16 * 1024];
     while (inflater.read(chunk, sizeof chunk) || inflater.gcount() > 0) {
       if (static_cast<uint64_t>(inflater.gcount()) > limit - plain.size()) {

@@ -177,7 +177,6 @@ void WireConnection::open(Clock::time_point deadline) {
 }
 
 void WireConnection::openTls(Clock::time_point deadline) {
-  const std::string address = host_ + ":" + std::to_string(port_);
   Poco::Timespan left = timeLeft(deadline);
   socket_.setReceiveTimeout(left);
   socket_.setSendTimeout(left);
@@ -190,11 +189,11 @@ void WireConnection::openTls(Clock::time_point deadline) {
     throw;
   } catch (const Poco::Exception& e) {
     std::string cause = tlsVerifyError.empty() ? e.displayText() : "certificate: " + tlsVerifyError;
-    throw Failure(EN_FAIL_CONNECT, "TLS handshake with " + address + " failed: " + cause);
+    throw Failure(EN_FAIL_CONNECT, "TLS handshake failed: " + cause);
   }
   if (tls_->verify && !certificateNames(secure.peerCertificate(), host_)) {
-    throw Failure(EN_FAIL_CONNECT, "TLS certificate of " + address + " is not valid for '" + host_ +
-                                       "' (host name mismatch)");
+    throw Failure(EN_FAIL_CONNECT,
+                  "TLS certificate is not valid for '" + host_ + "' (host name mismatch)");
   }
   socket_ = secure;
 }

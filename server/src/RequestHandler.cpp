@@ -76,7 +76,8 @@ std::string capitalised(const std::string& name) {
   return name;
 }
 
-std::string statusLine(const Answer& answer, const std::string& framing) {
+// The status line and headers of `answer`, with `framing` as its length header.
+std::string rawHead(const Answer& answer, const std::string& framing) {
   std::string head = "HTTP/1.1 " + std::to_string(answer.status) + " " +
                      Poco::Net::HTTPResponse::getReasonForStatus(
                          static_cast<Poco::Net::HTTPResponse::HTTPStatus>(answer.status)) +
@@ -194,18 +195,19 @@ void RequestHandler::sendHostile(const FaultRule& rule, const Answer& answer,
   try {
     switch (rule.kind) {
       case FaultRule::Kind::ChunkedCut: {
+        // An empty first chunk would be the final one: then the cut comes before any chunk.
         const size_t half = body.size() / 2;
-        sendText(statusLine(answer, "Transfer-Encoding: chunked") + hex(half) + "\r\n" +
-                 body.substr(0, half) + "\r\n");
+        std::string text = rawHead(answer, "Transfer-Encoding: chunked");
+        if (half > 0) text += hex(half) + "\r\n" + body.substr(0, half) + "\r\n";
+        sendText(text);
         break;
       }
       case FaultRule::Kind::BadChunk:
-        sendText(statusLine(answer, "Transfer-Encoding: chunked") + "zz\r\n" + body +
-                 "\r\n0\r\n\r\n");
+        sendText(rawHead(answer, "Transfer-Encoding: chunked") + "zz\r\n" + body + "\r\n0\r\n\r\n");
         break;
       case FaultRule::Kind::Drip: {
         const std::string text =
-            statusLine(answer, "Content-Length: " + std::to_string(body.size())) + body;
+            rawHead(answer, "Content-Length: " + std::to_string(body.size())) + body;
         const int gapMs = rule.delayMs >= 0 ? rule.delayMs : 1000;
         for (size_t i = 0; i < text.size() && (i == 0 || server_.pause(gapMs)); ++i) {
           sendText(text.substr(i, 1));
@@ -213,7 +215,7 @@ void RequestHandler::sendHostile(const FaultRule& rule, const Answer& answer,
         break;
       }
       default: {  // Endless: until the client goes away or the service stops
-        sendText(statusLine(answer, "Content-Length: 1000000000000"));
+        sendText(rawHead(answer, "Content-Length: 1000000000000"));
         const std::string block(64 * 1024, 'x');
         while (server_.pause(0)) sendText(block);
       }
