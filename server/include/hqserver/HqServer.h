@@ -23,9 +23,7 @@
 #include "hqserver/ServerOptions.h"
 
 namespace Poco {
-class ThreadPool;
 namespace Net {
-class HTTPServer;
 class ServerSocket;
 }  // namespace Net
 }  // namespace Poco
