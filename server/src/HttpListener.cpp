@@ -77,13 +77,9 @@ void HttpListener::stop() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopping_) return;
     stopping_ = true;
-    // Ends reads and writes in progress; pending delays end through HqServer::pause.
-    for (const Link& link : serving_) {
-      try {
-        link->socket.shutdown();
-      } catch (const Poco::Exception&) {
-      }
-    }
+    // Ends reads and writes in progress; pending delays end through HqServer::pause. The bare
+    // descriptor is shut down: a TLS shutdown would write on a session another thread is using.
+    for (const Link& link : serving_) ::shutdown(link->socket.impl()->sockfd(), SHUT_RDWR);
   }
   ready_.notify_all();
   if (admission_.joinable()) admission_.join();

@@ -85,9 +85,11 @@ TEST_F(KvHttpTest, EveryAnswerMapsToACodeAndTheSessionServesTheNextRequest) {
     EXPECT_EQ(rsp_, "ok\n");
   }
   EXPECT_EQ(get(page).code, OK);
-  const HeaderMap plainHeaders = rspHeaders_;
+  HeaderMap plainHeaders = rspHeaders_;
   addFault("kind=caps-headers");
   ASSERT_EQ(get(page).code, OK);
+  plainHeaders.erase("date");
+  rspHeaders_.erase("date");
   EXPECT_EQ(rspHeaders_, plainHeaders);  // names arrive in lower case however they were sent
   EXPECT_EQ(rspHeaders_.count("islast"), 1u);
 
