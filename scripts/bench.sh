@@ -21,10 +21,18 @@ micro_json="$build/bench/micro.json"
 "$build/bench/orvex_bench_micro" --benchmark_min_time="$min_time" \
   --benchmark_out="$micro_json" --benchmark_out_format=json >"$build/bench/micro.txt"
 
+# A throw-away self-signed certificate for the https figures (never committed).
+tls="$build/bench/tls"
+mkdir -p "$tls"
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 \
+  -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 \
+  -keyout "$tls/key.pem" -out "$tls/cert.pem" 2>/dev/null
+
 table="$build/bench/table.txt"
 status=0
 "$build/bench/orvex_bench_e2e" --rounds 15 --micro-json "$micro_json" \
-  --json "$root/bench/results.json" --command "scripts/bench.sh $*" "$@" >"$table" || status=$?
+  --json "$root/bench/results.json" --command "scripts/bench.sh $*" \
+  --tls-cert "$tls/cert.pem" --tls-key "$tls/key.pem" "$@" >"$table" || status=$?
 cat "$table"
 if [ "$status" -eq 1 ]; then
   echo "bench: a run failed or lost records; see the table" >&2

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(liblog4cxx-dev libpoco-dev rapidjson-dev libboost-dev libgtest-dev libgmock-dev
-  libbenchmark-dev libcli11-dev help2man cmake g++ make curl pkg-config "$@")
+  libbenchmark-dev libcli11-dev help2man libssl-dev openssl cmake g++ make curl pkg-config "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -49,6 +49,8 @@ void configureHost() {
   env.setValue("product_number", "7");
   env.setValue("version", "1.0.0");
   env.setValue("kvmacaddress", "02:00:00:00:00:01");
+  // The raw floor does not ask for gzip; section 7 measures it on its own.
+  env.setValue("http_gzip", "false");
   IServiceRouter::instance().setAuthService(std::make_shared<FixedTokenAuth>());
 }
 

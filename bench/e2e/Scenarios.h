@@ -31,6 +31,10 @@ struct ScenarioOptions {
   // Which contenders of the comparisons run ("raw", "plain", "signed"); all when empty. Lets a
   // profiler watch one of them alone.
   std::string contenders;
+  // PEM certificate (self-signed, for 127.0.0.1) and key of the https service of section 7;
+  // without them the https figures are left out.
+  std::string tlsCert;
+  std::string tlsKey;
 };
 
 class Scenarios {
@@ -43,6 +47,8 @@ class Scenarios {
   void lastData(Report& report);
   void concurrency(Report& report);
   void memory(Report& report);
+  // Section 7: gzip (answer size, records/s) and https against http, all with kept-alive sessions.
+  void transport(Report& report);
 
   Scenarios(const Scenarios&) = delete;
   Scenarios& operator=(const Scenarios&) = delete;
@@ -61,8 +67,9 @@ class Scenarios {
     std::vector<RunResult> results;  // one per round
   };
 
+  // Ratios of kPlugin contenders to the first (kRaw) contender must reach `goal`.
   void compare(Report& report, const std::string& section, const std::string& itemName,
-               std::vector<Contender>& contenders);
+               std::vector<Contender>& contenders, double goal = 0.90);
   RunResult pluginRequest(IHistoryApi& api, const TopicReq& req, CountingSpi::Order order,
                           uint64_t expected, const std::string& path);
   RunResult pluginWithoutPools(IHistoryApi& api, const TopicReq& req, uint64_t expected);

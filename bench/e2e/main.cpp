@@ -2,11 +2,13 @@
 //
 //   orvex_bench_e2e [--rounds N] [--only SECTIONS] [--json FILE] [--micro-json FILE]
 //                   [--plugin PATH] [--command TEXT] [--contenders raw,plain,signed]
+//                   [--tls-cert PEM --tls-key PEM]
 //     Starts the local history service in-process with the benchmark's data set, loads the
-//     plug-in as a host does, runs the sections (range,page,last,threads,memory; all by
-//     default), adds the micro benchmark figures of FILE (Google Benchmark JSON) and prints one
-//     table; --json also writes it as JSON. Exit code 0 when every goal was met, 2 when a speed
-//     goal was missed, 1 when a run failed or lost or misplaced a record.
+//     plug-in as a host does, runs the sections (range,page,last,threads,memory,transport;
+//     all by default; the https figures of transport need --tls-cert and --tls-key), adds the micro
+//     benchmark figures of FILE (Google Benchmark JSON) and prints one table; --json also writes it
+//     as JSON. Exit code 0 when every goal was met, 2 when a speed goal was missed, 1 when a run
+//     failed or lost or misplaced a record.
 //   orvex_bench_e2e --child memory-fast|memory-slow --url URL [--plugin PATH]
 //     One memory figure, in a process of its own (started by the run above).
 #include <unistd.h>
@@ -46,9 +48,9 @@ struct Arguments {
 };
 
 Arguments parse(int argc, char** argv) {
-  static const std::set<std::string> known = {"--rounds",     "--only",   "--json",
-                                              "--micro-json", "--plugin", "--command",
-                                              "--child",      "--url",    "--contenders"};
+  static const std::set<std::string> known = {
+      "--rounds", "--only", "--json",       "--micro-json", "--plugin", "--command",
+      "--child",  "--url",  "--contenders", "--tls-cert",   "--tls-key"};
   Arguments args;
   for (int i = 1; i < argc; ++i) {
     const std::string name = argv[i];
@@ -81,7 +83,8 @@ int runAll(const Arguments& args, const std::string& pluginPath) {
 
   orvex::bench::PluginHost host(pluginPath);
   orvex::bench::Scenarios scenarios(server, host,
-                                    {rounds, selfPath(), pluginPath, args.get("--contenders")});
+                                    {rounds, selfPath(), pluginPath, args.get("--contenders"),
+                                     args.get("--tls-cert"), args.get("--tls-key")});
   const std::string only = args.get("--only");
   const std::pair<const char*, void (orvex::bench::Scenarios::*)(Report&)> sections[] = {
       {"range", &orvex::bench::Scenarios::rangePath},
@@ -89,6 +92,7 @@ int runAll(const Arguments& args, const std::string& pluginPath) {
       {"last", &orvex::bench::Scenarios::lastData},
       {"threads", &orvex::bench::Scenarios::concurrency},
       {"memory", &orvex::bench::Scenarios::memory},
+      {"transport", &orvex::bench::Scenarios::transport},
   };
   for (const auto& [name, run] : sections) {
     if (!orvex::bench::listed(only, name)) continue;

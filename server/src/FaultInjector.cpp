@@ -11,6 +11,18 @@ namespace hqserver {
 
 namespace {
 
+constexpr FaultRule::Kind kAllKinds[] = {
+    FaultRule::Kind::Status,     FaultRule::Kind::Delay,    FaultRule::Kind::Close,
+    FaultRule::Kind::Garbage,    FaultRule::Kind::Answer,   FaultRule::Kind::ChunkedCut,
+    FaultRule::Kind::BadChunk,   FaultRule::Kind::Drip,     FaultRule::Kind::Endless,
+    FaultRule::Kind::CapsHeaders};
+
+std::string kindList() {
+  std::string list;
+  for (auto k : kAllKinds) list += (list.empty() ? "" : "|") + std::string(FaultRule::kindName(k));
+  return list;
+}
+
 bool parseNumber(const std::string& text, int64_t low, int64_t high, int64_t& out) {
   auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
   return !text.empty() && ec == std::errc() && ptr == text.data() + text.size() && out >= low &&
@@ -18,8 +30,7 @@ bool parseNumber(const std::string& text, int64_t low, int64_t high, int64_t& ou
 }
 
 bool parseKind(const std::string& text, FaultRule::Kind& kind) {
-  for (auto k : {FaultRule::Kind::Status, FaultRule::Kind::Delay, FaultRule::Kind::Close,
-                 FaultRule::Kind::Garbage, FaultRule::Kind::Answer}) {
+  for (auto k : kAllKinds) {
     if (text == FaultRule::kindName(k)) {
       kind = k;
       return true;
@@ -49,6 +60,16 @@ const char* FaultRule::kindName(Kind kind) {
       return "garbage";
     case Kind::Answer:
       return "answer";
+    case Kind::ChunkedCut:
+      return "chunked-cut";
+    case Kind::BadChunk:
+      return "bad-chunk";
+    case Kind::Drip:
+      return "drip";
+    case Kind::Endless:
+      return "endless";
+    case Kind::CapsHeaders:
+      return "caps-headers";
   }
   return "?";
 }
@@ -61,7 +82,7 @@ std::optional<FaultRule> FaultRule::parse(
     int64_t number = 0;
     if (name == "kind") {
       if (!parseKind(value, rule.kind)) {
-        error = "fault kind must be status, delay, close, garbage or answer: '" + value + "'";
+        error = "fault kind must be one of " + kindList() + ": '" + value + "'";
         return std::nullopt;
       }
       haveKind = true;
@@ -111,7 +132,7 @@ std::optional<FaultRule> FaultRule::parse(
     }
   }
   if (!haveKind) {
-    error = "a fault needs kind=status|delay|close|garbage|answer";
+    error = "a fault needs kind=" + kindList();
     return std::nullopt;
   }
   if (rule.kind == Kind::Answer && !haveCode) rule.code = 200;
@@ -146,7 +167,8 @@ std::optional<FaultRule> FaultRule::parse(const std::string& settings, std::stri
 std::string FaultRule::toString() const {
   std::string text = std::string("kind=") + kindName(kind);
   if (kind == Kind::Status || kind == Kind::Answer) text += ",code=" + std::to_string(code);
-  if (kind == Kind::Delay && delayMs >= 0) text += ",ms=" + std::to_string(delayMs);
+  if ((kind == Kind::Delay || kind == Kind::Drip) && delayMs >= 0)
+    text += ",ms=" + std::to_string(delayMs);
   if (kind == Kind::Answer) {
     text += ",body=" + encoded(body);
     for (const auto& [name, value] : headers) text += ",header=" + encoded(name + ":" + value);

@@ -1,14 +1,17 @@
 #include "hqserver/HqServer.h"
 
 #include <Poco/Exception.h>
-#include <Poco/Net/HTTPServer.h>
+#include <Poco/Net/Context.h>
 #include <Poco/Net/HTTPServerParams.h>
+#include <Poco/Net/SecureServerSocket.h>
+#include <openssl/ssl.h>
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Net/SocketAddress.h>
-#include <Poco/ThreadPool.h>
 
 #include <chrono>
+#include <csignal>
 
+#include "HttpListener.h"
 #include "RequestHandler.h"
 #include "hqserver/CsvLoader.h"
 #include "hqserver/DemoData.h"
@@ -42,30 +45,25 @@ HqServer::HqServer(const ServerOptions& options, std::shared_ptr<const DataStore
 HqServer::~HqServer() { stop(); }
 
 bool HqServer::start(std::string& error) {
-  if (http_) return true;
+  if (listener_) return true;
   {
     std::lock_guard<std::mutex> lock(stopMutex_);
     stopping_ = false;
   }
+  // A client that goes away in the middle of an answer must not end the process.
+  std::signal(SIGPIPE, SIG_IGN);
   try {
-    Poco::Net::ServerSocket socket(Poco::Net::SocketAddress(options_.bind, options_.port), 64);
+    Poco::Net::ServerSocket socket = listen();
     port_ = socket.address().port();
-    auto* params = new Poco::Net::HTTPServerParams;
-    params->setMaxThreads(options_.threads);
-    params->setMaxQueued(256);
-    params->setKeepAlive(true);
-    params->setMaxKeepAliveRequests(0);  // unlimited: clients keep their sessions
-    params->setKeepAliveTimeout(Poco::Timespan(10, 0));
-    params->setTimeout(Poco::Timespan(60, 0));
-    threads_ = std::make_unique<Poco::ThreadPool>(2, options_.threads + 1);
-    http_ = std::make_unique<Poco::Net::HTTPServer>(new RequestHandlerFactory(*this), *threads_,
-                                                    socket, params);
-    http_->start();
+    HttpListener::Limits limits;
+    limits.threads = options_.threads;
+    listener_ = std::make_unique<HttpListener>(socket, !options_.tlsCert.empty(),
+                                               new RequestHandlerFactory(*this), limits);
+    listener_->start();
   } catch (const Poco::Exception& e) {
     error = "cannot listen on " + options_.bind + ":" + std::to_string(options_.port) + ": " +
             e.displayText();
-    http_.reset();
-    threads_.reset();
+    listener_.reset();
     return false;
   }
   return true;
@@ -77,16 +75,28 @@ void HqServer::stop() {
     stopping_ = true;
   }
   stopSignal_.notify_all();
-  if (http_) {
-    http_->stopAll(true);
-    threads_->joinAll();
-    http_.reset();
-    threads_.reset();
+  if (listener_) {
+    listener_->stop();
+    listener_.reset();
   }
 }
 
+Poco::Net::ServerSocket HqServer::listen() const {
+  Poco::Net::SocketAddress address(options_.bind, options_.port);
+  if (options_.tlsCert.empty()) return Poco::Net::ServerSocket(address, 64);
+  Poco::Net::Context::Ptr context =
+      new Poco::Net::Context(Poco::Net::Context::TLS_SERVER_USE, options_.tlsKey, options_.tlsCert,
+                             "", Poco::Net::Context::VERIFY_NONE);
+  // AES-128 first: as safe for this use and cheaper per record than OpenSSL's AES-256 default.
+  SSL_CTX_set_ciphersuites(context->sslContext(),
+                           "TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384:"
+                           "TLS_CHACHA20_POLY1305_SHA256");
+  return Poco::Net::SecureServerSocket(address, 64, context);
+}
+
 std::string HqServer::url() const {
-  return "http://" + options_.bind + ":" + std::to_string(port_);
+  return (options_.tlsCert.empty() ? "http://" : "https://") + options_.bind + ":" +
+         std::to_string(port_);
 }
 
 uint64_t HqServer::requestCount(const std::string& path) const {

@@ -1,5 +1,6 @@
 #include "RequestHandler.h"
 
+#include <Poco/DeflatingStream.h>
 #include <Poco/Exception.h>
 #include <Poco/Net/HTTPServerRequest.h>
 #include <Poco/Net/HTTPServerRequestImpl.h>
@@ -9,8 +10,11 @@
 #include <Poco/StreamCopier.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
+#include <sys/socket.h>
 
 #include <charconv>
+#include <cstdio>
+#include <sstream>
 
 #include "hqserver/HqServer.h"
 
@@ -41,6 +45,53 @@ int delayOf(const FaultRule& rule, const Poco::Net::HTTPServerRequest& request) 
     timeout = 1000;
   }
   return timeout + 500;
+}
+
+// Answers at least this large are compressed for clients that accept gzip.
+constexpr size_t kGzipFrom = 1024;
+
+bool acceptsGzip(const Poco::Net::HTTPServerRequest& request) {
+  std::string accepted = request.get("Accept-Encoding", "");
+  return accepted.find("gzip") != std::string::npos;
+}
+
+std::string gzip(const std::string& body) {
+  std::ostringstream out;
+  // Level 1: answers are records on a fast link, where speed matters more than the last bytes.
+  Poco::DeflatingOutputStream deflater(out, Poco::DeflatingStreamBuf::STREAM_GZIP, 1);
+  deflater.write(body.data(), static_cast<std::streamsize>(body.size()));
+  deflater.close();
+  return out.str();
+}
+
+// The paging headers as a server that capitalises names would send them.
+std::string capitalised(const std::string& name) {
+  static const std::pair<const char*, const char*> names[] = {
+      {"page", "Page"},
+      {"islast", "IsLast"},
+      {"relationmtm", "RelationMtm"},
+      {"namemaxmtm", "NameMaxMtm"},
+      {"kv_reqwait_msec", "Kv_ReqWait_Msec"}};
+  for (const auto& [lower, caps] : names) {
+    if (name == lower) return caps;
+  }
+  return name;
+}
+
+// The status line and headers of `answer`, with `framing` as its length header.
+std::string rawHead(const Answer& answer, const std::string& framing) {
+  std::string head = "HTTP/1.1 " + std::to_string(answer.status) + " " +
+                     Poco::Net::HTTPResponse::getReasonForStatus(
+                         static_cast<Poco::Net::HTTPResponse::HTTPStatus>(answer.status)) +
+                     "\r\nContent-Type: " + answer.contentType + "\r\n";
+  for (const auto& [name, value] : answer.headers) head += name + ": " + value + "\r\n";
+  return head + framing + "\r\nConnection: close\r\n\r\n";
+}
+
+std::string hex(size_t n) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%zx", n);
+  return text;
 }
 
 }  // namespace
@@ -92,14 +143,16 @@ void RequestHandler::serve(Poco::Net::HTTPServerRequest& request,
     return send(a, request, response);
   }
   if (auto rule = server_.faults_.next(path)) {
-    if (inject(*rule, request, response)) return;
+    if (inject(*rule, path, params, request, response)) return;
   }
   AuthResult auth = server_.auth_.check(request.getMethod(), uri, request, "");
   if (!auth.ok()) return send(plain(auth.status, auth.message), request, response);
   send(server_.query_.handle(path, params), request, response);
 }
 
-bool RequestHandler::inject(const FaultRule& rule, Poco::Net::HTTPServerRequest& request,
+bool RequestHandler::inject(const FaultRule& rule, const std::string& path,
+                            const Poco::URI::QueryParameters& params,
+                            Poco::Net::HTTPServerRequest& request,
                             Poco::Net::HTTPServerResponse& response) {
   fault_ = FaultRule::kindName(rule.kind);
   switch (rule.kind) {
@@ -131,8 +184,60 @@ bool RequestHandler::inject(const FaultRule& rule, Poco::Net::HTTPServerRequest&
         return true;
       }
       return false;  // late, but answered normally
+    case FaultRule::Kind::CapsHeaders:
+      capsHeaders_ = true;
+      return false;
+    case FaultRule::Kind::ChunkedCut:
+    case FaultRule::Kind::BadChunk:
+    case FaultRule::Kind::Drip:
+    case FaultRule::Kind::Endless:
+      sendHostile(rule, server_.query_.handle(path, params), request, response);
+      return true;
   }
   return false;
+}
+
+void RequestHandler::sendHostile(const FaultRule& rule, const Answer& answer,
+                                 Poco::Net::HTTPServerRequest& request,
+                                 Poco::Net::HTTPServerResponse& response) {
+  Poco::Net::StreamSocket& socket =
+      static_cast<Poco::Net::HTTPServerRequestImpl&>(request).socket();
+  const std::string& body = answer.body;
+  auto sendText = [&socket](const std::string& text) {
+    socket.sendBytes(text.data(), static_cast<int>(text.size()), MSG_NOSIGNAL);
+  };
+  try {
+    switch (rule.kind) {
+      case FaultRule::Kind::ChunkedCut: {
+        // An empty first chunk would be the final one: then the cut comes before any chunk.
+        const size_t half = body.size() / 2;
+        std::string text = rawHead(answer, "Transfer-Encoding: chunked");
+        if (half > 0) text += hex(half) + "\r\n" + body.substr(0, half) + "\r\n";
+        sendText(text);
+        break;
+      }
+      case FaultRule::Kind::BadChunk:
+        sendText(rawHead(answer, "Transfer-Encoding: chunked") + "zz\r\n" + body + "\r\n0\r\n\r\n");
+        break;
+      case FaultRule::Kind::Drip: {
+        const std::string text =
+            rawHead(answer, "Content-Length: " + std::to_string(body.size())) + body;
+        const int gapMs = rule.delayMs >= 0 ? rule.delayMs : 1000;
+        for (size_t i = 0; i < text.size() && (i == 0 || server_.pause(gapMs)); ++i) {
+          sendText(text.substr(i, 1));
+        }
+        break;
+      }
+      default: {  // Endless: until the client goes away or the service stops
+        sendText(rawHead(answer, "Content-Length: 1000000000000"));
+        const std::string block(64 * 1024, 'x');
+        while (server_.pause(0)) sendText(block);
+      }
+    }
+  } catch (const Poco::Exception&) {
+    // The client gave up; the connection ends either way.
+  }
+  drop(request, response);
 }
 
 Answer RequestHandler::control(const std::string& path, const Poco::URI::QueryParameters& params) {
@@ -194,14 +299,25 @@ void RequestHandler::send(const Answer& answer, Poco::Net::HTTPServerRequest& re
   response.setKeepAlive(request.getKeepAlive());
   // The answer's own headers go last: an injected answer may override the pacing header.
   const int wait = server_.waitMsec();
-  if (wait >= 0) response.set("kv_reqwait_msec", std::to_string(wait));
-  for (const auto& [name, value] : answer.headers) response.set(name, value);
+  if (wait >= 0) {
+    response.set(capsHeaders_ ? capitalised("kv_reqwait_msec") : "kv_reqwait_msec",
+                 std::to_string(wait));
+  }
+  for (const auto& [name, value] : answer.headers) {
+    response.set(capsHeaders_ ? capitalised(name) : name, value);
+  }
   // Logged before sending, so the line is there by the time the client has the answer.
   if (server_.log_) {
     server_.log_->write(request.getMethod(), request.getURI(), request, answer.status,
                         answer.body.size(), fault_);
   }
-  response.sendBuffer(answer.body.data(), answer.body.size());
+  if (answer.body.size() >= kGzipFrom && acceptsGzip(request)) {
+    const std::string packed = gzip(answer.body);
+    response.set("Content-Encoding", "gzip");
+    response.sendBuffer(packed.data(), packed.size());
+  } else {
+    response.sendBuffer(answer.body.data(), answer.body.size());
+  }
 }
 
 void RequestHandler::drop(Poco::Net::HTTPServerRequest& request,

@@ -26,8 +26,12 @@ class RequestHandler : public Poco::Net::HTTPRequestHandler {
  private:
   void serve(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response);
   // Applies a fault; true when the request is finished with it (answered or dropped).
-  bool inject(const FaultRule& rule, Poco::Net::HTTPServerRequest& request,
+  bool inject(const FaultRule& rule, const std::string& path,
+              const Poco::URI::QueryParameters& params, Poco::Net::HTTPServerRequest& request,
               Poco::Net::HTTPServerResponse& response);
+  // Writes `answer` with a hostile framing straight to the socket, then drops the connection.
+  void sendHostile(const FaultRule& rule, const Answer& answer,
+                   Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response);
   Answer control(const std::string& path, const Poco::URI::QueryParameters& params);
   void send(const Answer& answer, Poco::Net::HTTPServerRequest& request,
             Poco::Net::HTTPServerResponse& response);
@@ -35,6 +39,7 @@ class RequestHandler : public Poco::Net::HTTPRequestHandler {
 
   HqServer& server_;
   std::string fault_;  // name of the fault injected into this request, for the log
+  bool capsHeaders_ = false;
 };
 
 class RequestHandlerFactory : public Poco::Net::HTTPRequestHandlerFactory {

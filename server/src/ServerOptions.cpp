@@ -51,10 +51,16 @@ std::unique_ptr<CLI::App> makeParser(const std::string& program, ServerOptions& 
       ->type_name("PATH");
   app->add_option("--request-log", o.requestLog, "append one JSON line per request to FILE")
       ->type_name("FILE");
-  app->add_option("--threads", o.threads,
-                  "request threads, 1..256 (default 32); each open connection holds one")
+  app->add_option("--threads", o.threads, "request threads, 1..256 (default 32)")
       ->type_name("N")
       ->check(CLI::Range(1, 256).description(""));
+  auto* cert = app->add_option("--tls-cert", o.tlsCert,
+                               "with --tls-key: serve https with this PEM certificate")
+                   ->type_name("FILE");
+  auto* tlsKey = app->add_option("--tls-key", o.tlsKey, "the PEM private key, with --tls-cert")
+                     ->type_name("FILE");
+  cert->needs(tlsKey);
+  tlsKey->needs(cert);
   app->add_flag("--control", o.control, "serve the /_control/ endpoints (fault injection, pacing)");
   app->add_option("--fault", faults,
                   "inject a fault, e.g. kind=status,code=500,path=/QryLast,first=2 (repeatable; "

@@ -1,94 +1,155 @@
-// KvHttp against real HTTP servers on 127.0.0.1: outcome mapping, time-outs, recovery of a
-// closed kept-alive connection, option checks and the exchange log.
+// KvHttp against the local service on 127.0.0.1: outcome mapping, hostile answers (framing,
+// deadline, size), header names, gzip, the address's path, kept-alive recovery, options and TLS.
 #include <Poco/Net/ServerSocket.h>
-#include <Poco/Net/StreamSocket.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
-
+#include "LocalService.h"
 #include "LogCapture.h"
-#include "ScriptedHttpServer.h"
+#include "ScopedEnvironment.h"
+#include "TestCertificates.h"
 #include "orvex/KvHttp.h"
 
 namespace orvex {
 namespace {
 
-using test::ScriptedAnswer;
-using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::Not;
+
+constexpr char kToken[] = "token-never-logged";
+// 1,000 tick records, about 30 KB of text.
+constexpr char kRange[] = "/QryCodeType?types=tick&codes=CFFEX.IF2409&count=1000";
 
 SessionOptions optionsFor(const std::string& host, bool recordLog = false) {
   return {{"Host", host}, {"Keep-Alive", OptKeepAlive{30000}}, {"Record-Log", recordLog}};
 }
 
+hqserver::ServerOptions withToken() {
+  hqserver::ServerOptions options;
+  options.token = kToken;
+  return options;
+}
+
 class KvHttpTest : public ::testing::Test {
  protected:
-  test::ScriptedHttpServer server_;
-  KvHttp session_{optionsFor(server_.url(), /*recordLog=*/true)};
+  void addFault(const std::string& settings) {
+    std::string error;
+    auto rule = hqserver::FaultRule::parse(settings, error);
+    ASSERT_TRUE(rule) << error;
+    service_.faults().add(*rule);
+  }
+  ResultStatus get(const std::string& path, const std::string& timeoutMs = "5000") {
+    HeaderMap headers{{"kvauth", kToken}, {"Request-Timeout", timeoutMs}};
+    return session_.getRspHeader(rsp_, rspHeaders_, path, headers);
+  }
+
+  test::ScopedEnvironment environment_;
+  test::LocalService service_{withToken()};
+  KvHttp session_{optionsFor(service_.url(), /*recordLog=*/true)};
   std::string rsp_;
   HeaderMap rspHeaders_;
 };
 
-TEST_F(KvHttpTest, StatusesMapToCodesAndExchangesAreLoggedWithoutSecrets) {
+TEST_F(KvHttpTest, EveryAnswerMapsToACodeAndTheSessionServesTheNextRequest) {
   test::LogCapture capture(log4cxx::Level::getDebug(), "HttpSession");
+  const std::string page = "/QryPageTgtDetailV2?type=kline1m&tgt=DCE.m2409&page=0";
   struct Case {
-    int http;
+    const char* fault;
+    std::string path;
+    const char* timeoutMs;
     int32_t code;
     const char* msg;
   };
-  for (const Case& c : {Case{200, OK, ""}, Case{401, EN_TokenErr, "HTTP 401 Unauthorized"},
-                        Case{403, EN_FORBIDDEN, "HTTP 403 Forbidden"},
-                        Case{500, EN_MAIN_SERVICE_ERROR, "HTTP 500 Internal Server Error"}}) {
-    SCOPED_TRACE(c.http);
-    server_.script("/s", ScriptedAnswer::withStatus(c.http, "body").header("X-Mixed-Case", "V"));
-    ResultStatus status = session_.getRspHeader(
-        rsp_, rspHeaders_, "/s?a=1", {{"Authorization", "secret"}, {"Request-Timeout", "5000"}});
-    EXPECT_EQ(status.code, c.code);
-    EXPECT_EQ(status.msg, c.msg);
-    EXPECT_EQ(rsp_, "body");
-    EXPECT_EQ(rspHeaders_["X-Mixed-Case"], "V");  // names as the server sent them
-    EXPECT_EQ(server_.requests().back().header("Authorization"), "secret");
-    EXPECT_EQ(server_.requests().back().header("Request-Timeout"), "5000");
-    EXPECT_THAT(capture.lines().back(),
-                AllOf(HasSubstr("GET /s?a=1"), HasSubstr("4 bytes"),
-                      HasSubstr(std::to_string(c.http)), Not(HasSubstr("secret"))));
+  const Case cases[] = {
+      {"", "/HeartBeat", "99999999999999999999", OK, ""},  // a time-out too large is clamped
+      {"kind=status,code=403", "/HeartBeat", "5000", EN_FORBIDDEN, "HTTP 403 Forbidden"},
+      {"kind=status,code=500", "/HeartBeat", "5000", EN_MAIN_SERVICE_ERROR, "HTTP 500"},
+      {"kind=chunked-cut", kRange, "5000", EN_FAIL_CONNECT, "answer cut short"},
+      {"kind=bad-chunk", kRange, "5000", EN_MAIN_SERVICE_ERROR, "is not hexadecimal"},
+      {"kind=endless", kRange, "5000", ON_MEMORYSHORT, "larger than the limit of 67108864"},
+      // Each byte comes well within the time-out; the whole answer does not.
+      {"kind=drip,ms=50", "/HeartBeat", "700", TIMEOUT, "no complete answer"},
+  };
+  service_.setWaitMsec(0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault);
+    service_.faults().clear();
+    if (*c.fault) addFault(std::string(c.fault) + ",first=1");
+    ResultStatus status = get(c.path, c.timeoutMs);
+    EXPECT_EQ(status.code, c.code) << status.toString();
+    EXPECT_THAT(status.msg, HasSubstr(c.msg));
+    if (status.ok()) {
+      EXPECT_EQ(rspHeaders_.count("kv_reqwait_msec"), 1u);
+    }
+    ASSERT_TRUE(get("/HeartBeat").ok());
+    EXPECT_EQ(rsp_, "ok\n");
   }
-  EXPECT_EQ(capture.lines().size(), 4u);  // one per exchange
+  EXPECT_EQ(get(page).code, OK);
+  HeaderMap plainHeaders = rspHeaders_;
+  addFault("kind=caps-headers");
+  ASSERT_EQ(get(page).code, OK);
+  plainHeaders.erase("date");
+  rspHeaders_.erase("date");
+  EXPECT_EQ(rspHeaders_, plainHeaders);  // names arrive in lower case however they were sent
+  EXPECT_EQ(rspHeaders_.count("islast"), 1u);
+
+  EXPECT_EQ(session_.get(rsp_, "/HeartBeat", {}).code, EN_TokenErr);
+  EXPECT_THAT(capture.lines().back(), HasSubstr("GET /HeartBeat -> 401"));
+  EXPECT_TRUE(capture.linesContaining(kToken).empty());
   // A header that would smuggle in another is refused unsent, without echoing its value.
   ResultStatus status = session_.get(rsp_, "/never", {{"X-Token", "secret\r\nX-Evil: 1"}});
   EXPECT_EQ(status.code, INVALID_PARAM);
   EXPECT_THAT(status.msg, Not(HasSubstr("secret")));
-  EXPECT_TRUE(server_.requestsTo("/never").empty());
+  EXPECT_EQ(service_.requestCount("/never"), 0u);
 }
 
 TEST_F(KvHttpTest, OnlyARequestLostWithAClosedKeptAliveConnectionIsResent) {
-  server_.setDefaultAnswer(ScriptedAnswer::ok("hello"));
-  ASSERT_TRUE(session_.get(rsp_, "/", {}).ok());  // opens the connection that is then reused
-  server_.script("/", ScriptedAnswer::dropConnection());
-  ResultStatus status = session_.get(rsp_, "/", {});
+  ASSERT_TRUE(get("/HeartBeat").ok());  // opens the connection that is then reused
+  addFault("kind=close,path=/HeartBeat,first=1");
+  ResultStatus status = get("/HeartBeat");
   EXPECT_TRUE(status.ok()) << status.toString();
-  EXPECT_EQ(rsp_, "hello");
-  server_.script("/", ScriptedAnswer::dropConnection());
-  const std::string body(200000, 'p');
-  status = session_.post(rsp_, "/", body, {});
-  EXPECT_TRUE(status.ok()) << status.toString();
-  EXPECT_EQ(server_.requests().back().body, body);
   // The retry is the only one: a connection just opened that fails is final.
-  server_.script("/", ScriptedAnswer::dropConnection());
-  server_.script("/", ScriptedAnswer::dropConnection());
-  EXPECT_EQ(session_.get(rsp_, "/", {}).code, EN_FAIL_CONNECT);
-  EXPECT_EQ(server_.requestsTo("/").size(), 7u);
+  addFault("kind=close,path=/HeartBeat,first=2");
+  EXPECT_EQ(get("/HeartBeat").code, EN_FAIL_CONNECT);
+  EXPECT_EQ(service_.requestCount("/HeartBeat"), 5u);
 
   // A time-out is not resent, and its late answer is not taken for the next request's.
-  server_.script("/slow", ScriptedAnswer::ok("slow").after(std::chrono::milliseconds(1000)));
-  status = session_.get(rsp_, "/slow", {{"Request-Timeout", "200"}});
-  EXPECT_EQ(status.code, TIMEOUT) << status.toString();
-  ASSERT_TRUE(session_.get(rsp_, "/", {}).ok());
-  EXPECT_EQ(rsp_, "hello");
-  EXPECT_EQ(server_.requestsTo("/slow").size(), 1u);
+  addFault("kind=delay,ms=1000,path=/QryLast,first=1");
+  EXPECT_EQ(get("/QryLast?codes=DCE.m2409&types=tick", "200").code, TIMEOUT);
+  ASSERT_TRUE(get("/HeartBeat").ok());
+  EXPECT_EQ(rsp_, "ok\n");
+  EXPECT_EQ(service_.requestCount("/QryLast"), 1u);
+}
+
+TEST_F(KvHttpTest, BodyLimitHoldsForPlainAndInflatedAnswersWithAndWithoutGzip) {
+  ASSERT_TRUE(get(kRange).ok());
+  const std::string expected = rsp_;
+  ASSERT_GT(expected.size(), 20000u);
+  struct Case {
+    int64_t limit;
+    const char* gzip;
+    int32_t code;
+    const char* msg;
+  };
+  for (const Case& c : {Case{64 << 20, "false", OK, ""},
+                        Case{16384, "true", ON_MEMORYSHORT, "inflated answer body larger"},
+                        Case{16384, "false", ON_MEMORYSHORT, "limit of 16384 bytes"}}) {
+    SCOPED_TRACE(c.gzip);
+    environment_.set("http_gzip", c.gzip);
+    SessionOptions options = optionsFor(service_.url());
+    options["Max-Body-Size"] = c.limit;
+    ResultStatus status = KvHttp(options).get(rsp_, kRange, {{"kvauth", kToken}});
+    EXPECT_EQ(status.code, c.code) << status.toString();
+    EXPECT_THAT(status.msg, HasSubstr(c.msg));
+    EXPECT_EQ(rsp_.empty(), !status.ok());
+    if (status.ok()) {
+      EXPECT_EQ(rsp_, expected);
+    }
+  }
+  // The address's path goes before every request path.
+  ResultStatus status = KvHttp(optionsFor(service_.url() + "/base/")).get(rsp_, "/HeartBeat", {});
+  EXPECT_EQ(status.code, EN_MAIN_SERVICE_ERROR);
+  EXPECT_EQ(rsp_, "no such endpoint: /base/HeartBeat\n");
 }
 
 TEST(KvHttpOptions, RefusedConnectionAndBadOptionsGiveAStatusNamingTheCause) {
@@ -105,13 +166,14 @@ TEST(KvHttpOptions, RefusedConnectionAndBadOptionsGiveAStatusNamingTheCause) {
   };
   const Case cases[] = {
       {optionsFor("http://127.0.0.1:" + std::to_string(port)), EN_FAIL_CONNECT, "refused"},
-      {optionsFor("https://127.0.0.1:1"), NOT_SUPPORT, "https"},
+      {optionsFor("ftp://127.0.0.1:1"), NOT_SUPPORT, "ftp"},
       {optionsFor("127.0.0.1:8080"), INVALID_FRONTADDRESS, "127.0.0.1:8080"},
       {optionsFor("http://"), INVALID_FRONTADDRESS, "http://"},
       {optionsFor("http://[::1"), INVALID_FRONTADDRESS, "[::1"},
       {{{"Keep-Alive", OptKeepAlive{1}}}, INVALID_FRONTADDRESS, "Host"},
       {{{"Host", host}, {"Keep-Alive", 30000}}, INVALID_PARAM, "Keep-Alive"},
       {{{"Host", host}, {"Record-Log", 1}}, INVALID_PARAM, "Record-Log"},
+      {{{"Host", host}, {"Max-Body-Size", 5}}, INVALID_PARAM, "Max-Body-Size"},
   };
   for (const Case& c : cases) {
     KvHttp session(c.options);
@@ -124,21 +186,42 @@ TEST(KvHttpOptions, RefusedConnectionAndBadOptionsGiveAStatusNamingTheCause) {
   }
 }
 
-TEST(KvHttpTransfer, BodyCutShortIsAFailure) {
-  Poco::Net::ServerSocket listener(Poco::Net::SocketAddress("127.0.0.1", 0));
-  std::thread peer([&listener] {
-    Poco::Net::StreamSocket socket = listener.acceptConnection();
-    char request[4096];
-    socket.receiveBytes(request, sizeof request);
-    const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789";
-    socket.sendBytes(answer.data(), static_cast<int>(answer.size()));
-  });
-  std::string rsp;
-  ResultStatus status = KvHttp(optionsFor(listener.address().toString().insert(0, "http://")))
-                            .get(rsp, "/", {{"Request-Timeout", "5000"}});
-  peer.join();
-  EXPECT_EQ(status.code, EN_FAIL_CONNECT);
-  EXPECT_THAT(status.msg, HasSubstr("10 of 100"));
+TEST(KvHttpTls, CertificatesAreVerifiedUnlessTurnedOffWithAWarning) {
+  test::TestCertificates certificates;
+  const auto good = certificates.issue("good", "IP:127.0.0.1");
+  const auto otherHost = certificates.issue("other", "DNS:other.invalid");
+  const auto expired = certificates.issue("expired", "IP:127.0.0.1", -30, -1);
+  struct Case {
+    test::TestCertificates::Pair served;
+    bool trustCa;
+    const char* verify;
+    int32_t code;
+    const char* cause;
+  };
+  const Case cases[] = {
+      {good, true, "true", OK, ""},
+      {good, false, "true", EN_FAIL_CONNECT, "unable to get local issuer certificate"},
+      {otherHost, true, "true", EN_FAIL_CONNECT, "host name mismatch"},
+      {expired, true, "true", EN_FAIL_CONNECT, "certificate has expired"},
+      {expired, false, "false", OK, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.served.cert + " verify=" + c.verify);
+    hqserver::ServerOptions options;
+    options.tlsCert = c.served.cert;
+    options.tlsKey = c.served.key;
+    test::LocalService service(options);
+    test::ScopedEnvironment environment{{"tls_ca_file", c.trustCa ? certificates.caFile() : ""},
+                                        {"tls_verify", c.verify}};
+    test::LogCapture capture(log4cxx::Level::getWarn(), "HttpSession");
+    KvHttp session(optionsFor(service.url()));
+    std::string rsp;
+    ResultStatus status = session.get(rsp, "/HeartBeat", {{"Request-Timeout", "5000"}});
+    EXPECT_EQ(status.code, c.code) << status.toString();
+    EXPECT_THAT(status.msg, HasSubstr(c.cause));
+    EXPECT_EQ(rsp, status.ok() ? "ok\n" : "");
+    EXPECT_EQ(capture.linesContaining("not verified").size(), *c.verify == 'f' ? 1u : 0u);
+  }
 }
 
 }  // namespace

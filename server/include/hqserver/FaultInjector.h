@@ -6,13 +6,15 @@
 // on one request the earliest added wins; every matching rule counts the request either way.
 //
 // Rules are written as name=value pairs, on the command line joined by ",":
-//   kind=status|delay|close|garbage|answer   what happens (required)
+//   kind=K      what happens (required): status, delay, close, garbage, answer, or one of the
+//               hostile framings chunked-cut, bad-chunk, drip, endless, caps-headers (see kindName)
 //   code=N      kind=status: the HTTP status to answer with (100..599, default 503);
 //               kind=answer: the same, default 200
 //   body=TEXT   kind=answer: the body to answer with (default empty)
 //   header=N:V  kind=answer: a response header to send (repeatable)
 //   ms=N        kind=delay: milliseconds to wait before answering normally; without it the
-//               request's "Request-Timeout" plus 500 ms (1500 ms when the header is absent)
+//               request's "Request-Timeout" plus 500 ms (1500 ms when the header is absent).
+//               kind=drip: milliseconds between two bytes (default 1000)
 //   path=P      the endpoint, e.g. /QryCodeType (default "*")
 //   first=N     fire on the first N requests        } exactly one of the two; N >= 1
 //   every=N     fire on every N-th request          } (default every=1)
@@ -33,12 +35,29 @@ namespace orvex {
 namespace hqserver {
 
 struct FaultRule {
-  enum class Kind { Status, Delay, Close, Garbage, Answer };
+  // Answer: the given status, body and headers instead of the real answer.
+  // ChunkedCut: the answer chunked, closed after half its body, without the final chunk.
+  // BadChunk: the answer chunked, with a chunk-size line that is not hexadecimal.
+  // Drip: the answer sent one byte at a time, `ms` apart.
+  // Endless: a body declared 10^12 bytes long, sent until the client or the service gives up.
+  // CapsHeaders: answered normally, the paging headers named "Page", "IsLast", ...
+  enum class Kind {
+    Status,
+    Delay,
+    Close,
+    Garbage,
+    Answer,
+    ChunkedCut,
+    BadChunk,
+    Drip,
+    Endless,
+    CapsHeaders
+  };
   enum class Trigger { First, Every };
 
   Kind kind = Kind::Status;
   int code = 503;
-  int delayMs = -1;  // -1: Request-Timeout + 500 ms
+  int delayMs = -1;  // -1: the kind's default
   std::string path = "*";
   Trigger trigger = Trigger::Every;
   int64_t n = 1;

@@ -1,5 +1,6 @@
-// The local history quote service: an HTTP server on Poco::Net::HTTPServer in front of a
-// QueryService, with access checks, pacing, fault injection and a request log.
+// The local history quote service: an HTTP (or HTTPS) server in front of a QueryService, with
+// access checks, pacing, fault injection and a request log. Connections are scheduled by an
+// HttpListener, so that idle and slow clients cannot starve the others.
 //
 // Lifecycle: create() (loads the data and opens the log), start(), then stop() or destruction.
 // Every public operation is thread-safe; the fault and pacing controls may be changed while
@@ -22,14 +23,15 @@
 #include "hqserver/ServerOptions.h"
 
 namespace Poco {
-class ThreadPool;
 namespace Net {
-class HTTPServer;
-}
+class ServerSocket;
+}  // namespace Net
 }  // namespace Poco
 
 namespace orvex {
 namespace hqserver {
+
+class HttpListener;
 
 class HqServer {
  public:
@@ -50,7 +52,7 @@ class HqServer {
   // Stops accepting, aborts open connections and waits for the request threads. Idempotent.
   void stop();
 
-  // The bound port and "http://<bind>:<port>"; valid after start().
+  // The bound port and "http://<bind>:<port>" ("https://" with a certificate); valid after start().
   uint16_t port() const { return port_; }
   std::string url() const;
 
@@ -68,6 +70,8 @@ class HqServer {
  private:
   friend class RequestHandler;
 
+  // The listening socket, TLS when a certificate is configured; throws Poco exceptions.
+  Poco::Net::ServerSocket listen() const;
   void countRequest(const std::string& path);
   // Sleeps `ms` milliseconds or until stop(); false when interrupted by stop().
   bool pause(int ms);
@@ -88,8 +92,7 @@ class HqServer {
   std::condition_variable stopSignal_;
   bool stopping_ = false;
 
-  std::unique_ptr<Poco::ThreadPool> threads_;
-  std::unique_ptr<Poco::Net::HTTPServer> http_;
+  std::unique_ptr<HttpListener> listener_;
 };
 
 }  // namespace hqserver

@@ -23,6 +23,8 @@ struct ServerOptions {
   std::string requestLog;  // empty: no request log
   int threads = 32;
   bool control = false;  // serve /_control/...
+  std::string tlsCert;   // with tlsKey: serve https with this PEM certificate (chain)
+  std::string tlsKey;    // PEM private key of tlsCert
   std::vector<FaultRule> faults;
 };
 
