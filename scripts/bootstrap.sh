@@ -3,7 +3,7 @@
 # and only when something is missing. Usage: scripts/bootstrap.sh [extra-package...]
 set -euo pipefail
 
-packages=(liblog4cxx-dev libpoco-dev rapidjson-dev libboost-dev libgtest-dev libgmock-dev
+packages=(liblog4cxx-dev libpoco-dev rapidjson-dev libboost-dev libcli11-dev libgtest-dev libgmock-dev
   libbenchmark-dev cmake g++ make curl pkg-config "$@")
 missing=()
 for p in "${packages[@]}"; do
