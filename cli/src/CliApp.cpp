@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "DownloadCommand.h"
 #include "FetchCommand.h"
 #include "HostSetup.h"
 #include "LookupCommands.h"
@@ -105,8 +106,10 @@ void CliApp::runCommand(CommandContext& context) {
     LookupCommands::cache(context);
   } else if (command == "range") {
     LookupCommands::range(context);
-  } else {
+  } else if (command == "fetch") {
     FetchCommand(context).run();
+  } else {
+    DownloadCommand(context).run();
   }
 }
 
@@ -117,7 +120,8 @@ int CliApp::finishCommand(const CommandContext& context) {
     outcome_->interrupted();
     io_.err << "orvex_cli: interrupted: " << groupDigits(records) << " records received\n";
   }
-  return outcome_->exitCode(records > 0);
+  // A download's results are its files: a failed partition leaves the others complete.
+  return outcome_->exitCode(records > 0 || context.options.command == "download");
 }
 
 void CliApp::abandon() {

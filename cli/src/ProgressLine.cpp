@@ -21,9 +21,12 @@ std::string ProgressLine::format(uint64_t records, uint64_t batches, double elap
 }
 
 void ProgressLine::draw(uint64_t records, uint64_t batches, double elapsedSeconds) {
+  drawText(format(records, batches, elapsedSeconds));
+}
+
+void ProgressLine::drawText(const std::string& text) {
   if (!enabled_) return;
   std::lock_guard<std::mutex> lock(mutex_);
-  const std::string text = format(records, batches, elapsedSeconds);
   // Blanks over what is left of a longer previous line.
   const std::string pad(lastWidth_ > text.size() ? lastWidth_ - text.size() : 0, ' ');
   err_ << '\r' << text << pad << std::flush;

@@ -21,6 +21,8 @@ class ProgressLine {
 
   bool enabled() const { return enabled_; }
   void draw(uint64_t records, uint64_t batches, double elapsedSeconds);
+  // Draws `text` in place of the line.
+  void drawText(const std::string& text);
   // Blanks the line and puts the cursor back at its start; the next draw() shows it again.
   void clear();
   // Ends the line, so that later output starts on a fresh one.

@@ -19,16 +19,6 @@ namespace {
 constexpr const char* kColumns[] = {"target", "key", "time", "value", "data"};
 constexpr size_t kColumnCount = 5;
 
-std::string csvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string quoted = "\"";
-  for (char c : text) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  return quoted + "\"";
-}
-
 class CsvWriter : public RecordWriter {
  public:
   explicit CsvWriter(std::ostream& out) : out_(out) {}
@@ -222,6 +212,16 @@ std::unique_ptr<RecordWriter> makeRecordWriter(OutputFormat format, std::ostream
       break;
   }
   return std::make_unique<CsvWriter>(out);
+}
+
+std::string csvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
 }
 
 std::string formatValue(double value) {

@@ -41,6 +41,9 @@ class RecordWriter {
 std::unique_ptr<RecordWriter> makeRecordWriter(OutputFormat format, std::ostream& out,
                                                bool streaming);
 
+// `text` as an RFC 4180 field: quoted when it holds a comma, a quote or a line break.
+std::string csvField(const std::string& text);
+
 // The shortest text that reads back as exactly `value`.
 std::string formatValue(double value);
 
