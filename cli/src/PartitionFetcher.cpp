@@ -4,8 +4,10 @@
 #include <climits>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <mutex>
-#include <set>
+#include <optional>
+#include <thread>
 #include <tuple>
 
 #include "DisplayText.h"
@@ -13,12 +15,46 @@
 
 namespace orvex {
 namespace cli {
+// The boundary times still to repair: filled by the walk's deliveries while a second thread
+// asks them again, so that the repair costs little more time than the walk.
+class RepairQueue {
+ public:
+  void push(int64_t time) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_.push_back(time);
+    changed_.notify_all();
+  }
+  // No more times will come.
+  void close() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+    changed_.notify_all();
+  }
+  // The next time, or nothing once closed and empty.
+  std::optional<int64_t> next() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return closed_ || !pending_.empty(); });
+    if (pending_.empty()) return std::nullopt;
+    const int64_t time = pending_.front();
+    pending_.pop_front();
+    return time;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<int64_t> pending_;
+  bool closed_ = false;
+};
+
 namespace {
 
 // Collects the batches of one request; the final batch (isLast) may arrive after reqData has
-// returned, so the caller waits for it.
+// returned, so the caller waits for it. Full steps' earliest times go to `repairs`, if given.
 class Collector : public IHistorySpi {
  public:
+  explicit Collector(RepairQueue* repairs = nullptr) : repairs_(repairs) {}
+
   void onReqData(int32_t, int64_t, const std::vector<CloudTopic>& topics, const ResultStatus&,
                  bool isLast) override {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -30,7 +66,9 @@ class Collector : public IHistorySpi {
     ++steps_;
     if (topics.empty()) return;
     const std::vector<TopicBody>& bodies = topics.front().bodies;
-    if (bodies.size() == PartitionFetcher::kStepSize) fullStepTimes_.insert(bodies.front().time);
+    if (bodies.size() == PartitionFetcher::kStepSize && repairs_ != nullptr) {
+      repairs_->push(bodies.front().time);
+    }
     records_.insert(records_.end(), bodies.begin(), bodies.end());
   }
 
@@ -40,10 +78,10 @@ class Collector : public IHistorySpi {
   }
 
   std::vector<TopicBody> records_;
-  std::set<int64_t> fullStepTimes_;
   uint64_t steps_ = 0;
 
  private:
+  RepairQueue* repairs_;
   std::mutex mutex_;
   std::condition_variable changed_;
   bool done_ = false;
@@ -92,35 +130,46 @@ PartitionFetcher::Result PartitionFetcher::fetch(const Partition& partition, int
   req.beginTime = partition.begin;
   req.endTime = partition.end;
   req.maxCount = INT32_MAX;  // no day can reach it: the walk ends at the partition's begin
-  Collector walk;
+  RepairQueue repairs;
+  Repaired repaired;
+  std::thread repairer([&] { repaired = repair(req, requestId, repairs); });
+  Collector walk(&repairs);
   result.status = api_.reqData(req, &walk, requestId, cancel_);
   walk.waitForLast();
+  repairs.close();
+  repairer.join();
   result.stats.pluginStatus = statusText(result.status);
-  result.stats.requests = walk.steps_;
+  if (result.status.ok()) result.status = repaired.status;
   if (!result.status.ok()) return result;
+
   result.records = std::move(walk.records_);
   normalise(result.records, partition, &result.stats);
   const size_t walked = result.records.size();
-
-  for (const int64_t t : walk.fullStepTimes_) {
-    if (readCancelFlag(cancel_)) break;
-    TopicReq again = req;
-    again.beginTime = again.endTime = t;
-    Collector repair;
-    const ResultStatus status = api_.reqData(again, &repair, requestId, cancel_);
-    repair.waitForLast();
-    result.stats.repairRequests += repair.steps_;
-    if (!status.ok()) {
-      result.status = status;
-      return result;
-    }
-    if (repair.records_.size() >= kStepSize) ++result.stats.unrecovered;
-    result.records.insert(result.records.end(), repair.records_.begin(), repair.records_.end());
-  }
+  result.records.insert(result.records.end(), repaired.records.begin(), repaired.records.end());
   normalise(result.records, partition, nullptr);
   result.stats.repaired = result.records.size() - walked;
-  result.stats.requests += result.stats.repairRequests;
+  result.stats.unrecovered = repaired.unrecovered;
+  result.stats.repairRequests = repaired.requests;
+  result.stats.requests = walk.steps_ + repaired.requests;
   return result;
+}
+
+PartitionFetcher::Repaired PartitionFetcher::repair(const TopicReq& req, int32_t requestId,
+                                                    RepairQueue& times) {
+  Repaired out;
+  while (const std::optional<int64_t> t = times.next()) {
+    if (!out.status.ok() || readCancelFlag(cancel_)) continue;  // drain the queue
+    TopicReq again = req;
+    again.beginTime = again.endTime = *t;
+    Collector collector;
+    out.status = api_.reqData(again, &collector, requestId, cancel_);
+    collector.waitForLast();
+    out.requests += collector.steps_;
+    // A full answer at one time: more may be there than one step brings.
+    if (collector.records_.size() >= kStepSize) ++out.unrecovered;
+    out.records.insert(out.records.end(), collector.records_.begin(), collector.records_.end());
+  }
+  return out;
 }
 
 }  // namespace cli

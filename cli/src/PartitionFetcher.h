@@ -1,12 +1,12 @@
 // Fetches the records of one download partition through IHistoryApi::reqData.
 //
 // The range walk skips the records that share a full step's earliest time (the next step ends
-// just before it), so after the walk each such time t is asked again as [t, t] and the answers
-// are merged. More records at one time than one step brings cannot be recovered; they are
-// counted. Records come back ascending by time (then value and data), exact duplicates removed,
-// those outside the partition's span dropped.
+// just before it), so each such time t is asked again as [t, t], on a second thread while the
+// walk goes on, and the answers are merged. More records at one time than one step brings cannot be
+// recovered; they are counted. Records come back ascending by time (then value and data), exact
+// duplicates removed, those outside the partition's span dropped.
 //
-// One fetcher per thread; several may share one IHistoryApi.
+// One fetcher per thread; several may share one IHistoryApi. A fetch runs two requests at once.
 #pragma once
 
 #include <vector>
@@ -17,6 +17,8 @@
 
 namespace orvex {
 namespace cli {
+
+class RepairQueue;
 
 class PartitionFetcher {
  public:
@@ -34,6 +36,15 @@ class PartitionFetcher {
   static constexpr size_t kStepSize = 1000;
 
  private:
+  struct Repaired {
+    ResultStatus status;
+    std::vector<TopicBody> records;
+    uint64_t requests = 0;
+    uint64_t unrecovered = 0;
+  };
+  // Asks each time of `times` again until the queue is closed and empty.
+  Repaired repair(const TopicReq& req, int32_t requestId, RepairQueue& times);
+
   IHistoryApi& api_;
   bool& cancel_;
 };

@@ -21,6 +21,10 @@ namespace orvex {
 namespace cli {
 namespace {
 
+// The fastest level: compressing at the default level costs more time than fetching the data
+// takes from a nearby service, for files about 30% smaller.
+constexpr int kGzipLevel = 1;
+
 std::string readFile(const std::string& path, bool& ok) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
@@ -68,7 +72,7 @@ std::string writeAtomically(const std::string& dir, const std::string& path,
 
 std::string gzipped(const std::string& bytes) {
   std::ostringstream out;
-  Poco::DeflatingOutputStream deflater(out, Poco::DeflatingStreamBuf::STREAM_GZIP, 6);
+  Poco::DeflatingOutputStream deflater(out, Poco::DeflatingStreamBuf::STREAM_GZIP, kGzipLevel);
   deflater.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   deflater.close();
   return out.str();
