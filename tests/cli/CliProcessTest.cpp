@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <regex>
 #include <set>
 #include <sstream>
 
@@ -210,6 +211,18 @@ TEST_F(CliProcessTest, ConfigurationFromFileEnvironmentAndCommandLine) {
   EXPECT_EQ(r.status, 4) << r.err;
   r = shell(env + " CLI name --log-level off");
   EXPECT_EQ(r.status, 4) << r.err;
+}
+
+// Records and the progress line on one terminal: the line is blanked before records come.
+TEST_F(CliProcessTest, TheProgressLineMakesWayForRecordsOnOneTerminal) {
+  std::string error;
+  service().faults().add(*hqserver::FaultRule::parse("kind=delay,ms=300,path=/QryCodeType", error));
+  const CliRun r = shell(
+      "script -qfec \"CLI fetch tick A --begin 0 --end 9000000000 --max 3 "
+      "--progress always" +
+      serviceWords() + "\" /dev/null");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(std::regex_search(r.out, std::regex("records \\| [^\r]*\r +\rtarget,key"))) << r.out;
 }
 
 TEST_F(CliProcessTest, AServiceThatIsDownGivesAClearMessage) {
