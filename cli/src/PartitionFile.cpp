@@ -157,18 +157,14 @@ std::string PartitionFile::sidecar(const std::string& status, const std::vector<
     w.String(sha256(bytes).c_str());
     w.Key("pluginStatus");
     w.String(stats->pluginStatus.c_str());
-    w.Key("dropped");
-    w.Uint64(stats->dropped);
-    w.Key("duplicates");
-    w.Uint64(stats->duplicates);
-    w.Key("repaired");
-    w.Uint64(stats->repaired);
-    w.Key("unrecovered");
-    w.Uint64(stats->unrecovered);
-    w.Key("requests");
-    w.Uint64(stats->requests);
-    w.Key("repairRequests");
-    w.Uint64(stats->repairRequests);
+    const std::pair<const char*, uint64_t> counts[] = {
+        {"dropped", stats->dropped},   {"duplicates", stats->duplicates},
+        {"repaired", stats->repaired}, {"unrecovered", stats->unrecovered},
+        {"requests", stats->requests}, {"repairRequests", stats->repairRequests}};
+    for (const auto& [name, count] : counts) {
+      w.Key(name);
+      w.Uint64(count);
+    }
   } else {
     w.Key("reason");
     w.String(reason.c_str());

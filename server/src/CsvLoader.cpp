@@ -57,6 +57,26 @@ std::string parseLine(std::string_view line, DataStore& store) {
   return {};
 }
 
+// Hands each line, without a trailing "\r", to `parse`, which returns what is wrong with it
+// (empty when nothing is); stops at the first wrong line with "<name>:<line>: <what>".
+template <typename Parse>
+bool eachLine(std::istream& in, const std::string& name, std::string& error, Parse parse) {
+  std::string line;
+  for (size_t lineNo = 1; std::getline(in, line); ++lineNo) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::string what = parse(line, lineNo);
+    if (!what.empty()) {
+      error = name + ":" + std::to_string(lineNo) + ": " + what;
+      return false;
+    }
+  }
+  if (in.bad()) {
+    error = name + ": read error";
+    return false;
+  }
+  return true;
+}
+
 bool isHeader(std::string_view line) { return line.rfind("target,key,", 0) == 0; }
 
 constexpr std::string_view kDownloadHeader = "time,value,data";
@@ -148,40 +168,18 @@ bool loadFile(const std::filesystem::path& file, DataStore& store, std::string& 
 
 bool CsvLoader::load(std::istream& in, const std::string& name, DataStore& store,
                      std::string& error) {
-  std::string line;
-  for (size_t lineNo = 1; std::getline(in, line); ++lineNo) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty() || line[0] == '#' || (lineNo == 1 && isHeader(line))) continue;
-    std::string what = parseLine(line, store);
-    if (!what.empty()) {
-      error = name + ":" + std::to_string(lineNo) + ": " + what;
-      return false;
-    }
-  }
-  if (in.bad()) {
-    error = name + ": read error";
-    return false;
-  }
-  return true;
+  return eachLine(in, name, error, [&store](const std::string& line, size_t lineNo) {
+    if (line.empty() || line[0] == '#' || (lineNo == 1 && isHeader(line))) return std::string();
+    return parseLine(line, store);
+  });
 }
 
 bool CsvLoader::loadDownload(std::istream& in, const std::string& name, const std::string& key,
                              const std::string& target, DataStore& store, std::string& error) {
-  std::string line;
-  for (size_t lineNo = 1; std::getline(in, line); ++lineNo) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty() || (lineNo == 1 && line == kDownloadHeader)) continue;
-    const std::string what = parseDownloadLine(line, target, key, store);
-    if (!what.empty()) {
-      error = name + ":" + std::to_string(lineNo) + ": " + what;
-      return false;
-    }
-  }
-  if (in.bad()) {
-    error = name + ": read error";
-    return false;
-  }
-  return true;
+  return eachLine(in, name, error, [&](const std::string& line, size_t lineNo) {
+    if (line.empty() || (lineNo == 1 && line == kDownloadHeader)) return std::string();
+    return parseDownloadLine(line, target, key, store);
+  });
 }
 
 std::shared_ptr<const DataStore> CsvLoader::loadPath(const std::string& path, std::string& error) {
