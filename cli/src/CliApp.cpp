@@ -118,7 +118,9 @@ int CliApp::finishCommand(const CommandContext& context) {
   if (sink_ && !sink_->finish()) outcome_->error(sink_->writeError());
   if (context.interrupt.interrupted()) {
     outcome_->interrupted();
-    io_.err << "orvex_cli: interrupted: " << groupDigits(records) << " records received\n";
+    // A download has said what it left undone.
+    if (sink_)
+      io_.err << "orvex_cli: interrupted: " << groupDigits(records) << " records received\n";
   }
   // A download's results are its files: a failed partition leaves the others complete.
   return outcome_->exitCode(records > 0 || context.options.command == "download");
@@ -127,9 +129,9 @@ int CliApp::finishCommand(const CommandContext& context) {
 void CliApp::abandon() {
   if (sink_) sink_->close();
   progress_->finish();
-  const uint64_t records = sink_ ? sink_->records() : 0;
-  io_.err << "orvex_cli: interrupted: " << groupDigits(records)
-          << " records received; the request in progress was abandoned" << std::endl;
+  io_.err << "orvex_cli: interrupted: ";
+  if (sink_) io_.err << groupDigits(sink_->records()) << " records received; ";
+  io_.err << "the request in progress was abandoned" << std::endl;
   // The command's thread is still inside the plug-in: nothing may be torn down under it.
   std::_Exit(kExitInterrupted);
 }
