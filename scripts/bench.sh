@@ -52,18 +52,25 @@ bench_download() {
     sleep 0.1
   done
   local cli=("$build/cli/orvex_cli" --server "$address")
-  seconds() { local s; s=$(date +%s.%N); "$@"; echo "$(date +%s.%N) - $s" | bc; }
+  # timed OUT ERR COMMAND...: runs COMMAND with its outputs to OUT and ERR, prints the seconds.
+  timed() {
+    local out=$1 err=$2 start
+    shift 2
+    start=$(date +%s.%N)
+    "$@" >"$out" 2>"$err"
+    echo "$(date +%s.%N) - $start" | bc
+  }
   {
     echo "download against fetch: 4 targets x 5 days of ticks (1,152,000 records, 20 partitions),"
     echo "every answer delayed by 20 ms; load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
     local fetch_s
-    fetch_s=$(seconds "${cli[@]}" fetch tick "${targets[@]}" "${range[@]}" --max 1000000 \
-      --threads 4 >"$work/fetch.csv")
+    fetch_s=$(timed "$work/fetch.csv" "$work/fetch.err" "${cli[@]}" fetch tick "${targets[@]}" \
+      "${range[@]}" --max 1000000 --threads 4)
     printf '  %-28s %7.2f s\n' "fetch --threads 4" "$fetch_s"
     for jobs in 1 4 20; do
       local s
-      s=$(seconds "${cli[@]}" download tick "${targets[@]}" "${range[@]}" --out "$work/jobs$jobs" \
-        --jobs "$jobs" 2>"$work/jobs$jobs.err")
+      s=$(timed /dev/null "$work/jobs$jobs.err" "${cli[@]}" download tick "${targets[@]}" \
+        "${range[@]}" --out "$work/jobs$jobs" --jobs "$jobs")
       printf '  %-28s %7.2f s  %5.1fx fetch  (%s)\n' "download --jobs $jobs" "$s" \
         "$(echo "$fetch_s / $s" | bc -l)" "$(sed -n 's/.*tie repair: //p' "$work/jobs$jobs.err")"
     done

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -69,18 +70,33 @@ class Collector : public IHistorySpi {
     if (bodies.size() == PartitionFetcher::kStepSize && repairs_ != nullptr) {
       repairs_->push(bodies.front().time);
     }
-    records_.insert(records_.end(), bodies.begin(), bodies.end());
+    blocks_.push_back(bodies);
+    count_ += bodies.size();
   }
+
+  // The records in ascending time: the walk brings the newest block first, each ascending, so
+  // the blocks are joined last first and a sort has little left to do.
+  std::vector<TopicBody> records() {
+    std::vector<TopicBody> out;
+    out.reserve(count_);
+    for (auto block = blocks_.rbegin(); block != blocks_.rend(); ++block) {
+      std::move(block->begin(), block->end(), std::back_inserter(out));
+    }
+    blocks_.clear();
+    return out;
+  }
+  size_t count() const { return count_; }
 
   void waitForLast() {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [this] { return done_; });
   }
 
-  std::vector<TopicBody> records_;
   uint64_t steps_ = 0;
 
  private:
+  std::vector<std::vector<TopicBody>> blocks_;
+  size_t count_ = 0;
   RepairQueue* repairs_;
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -102,13 +118,22 @@ bool same(const TopicBody& a, const TopicBody& b) {
   return a.time == b.time && valueBits(a.value) == valueBits(b.value) && a.data == b.data;
 }
 
-// Sorts, removes exact duplicates and records outside [begin, end]; counts what went.
-void normalise(std::vector<TopicBody>& records, const Partition& p, PartitionStats* stats) {
-  const auto outside = [&p](const TopicBody& r) { return r.time < p.begin || r.time > p.end; };
+// Sorts, removes exact duplicates and records outside [begin, end]; counts what went. The first
+// `sorted` records are usually in order already, and the rest few: they are merged in.
+void normalise(std::vector<TopicBody>& records, size_t sorted, const Partition& p,
+               PartitionStats* stats) {
+  const auto mid = records.begin() + static_cast<std::ptrdiff_t>(sorted);
+  if (!std::is_sorted(records.begin(), mid, before)) std::sort(records.begin(), mid, before);
+  std::sort(mid, records.end(), before);
+  std::inplace_merge(records.begin(), mid, records.end(), before);
   const size_t total = records.size();
-  records.erase(std::remove_if(records.begin(), records.end(), outside), records.end());
+  const auto first = std::lower_bound(records.begin(), records.end(), p.begin,
+                                      [](const TopicBody& r, int64_t t) { return r.time < t; });
+  const auto last = std::upper_bound(first, records.end(), p.end,
+                                     [](int64_t t, const TopicBody& r) { return t < r.time; });
+  records.erase(last, records.end());
+  records.erase(records.begin(), first);
   const size_t inside = records.size();
-  std::sort(records.begin(), records.end(), before);
   records.erase(std::unique(records.begin(), records.end(), same), records.end());
   if (stats != nullptr) {
     stats->dropped = total - inside;
@@ -142,11 +167,11 @@ PartitionFetcher::Result PartitionFetcher::fetch(const Partition& partition, int
   if (result.status.ok()) result.status = repaired.status;
   if (!result.status.ok()) return result;
 
-  result.records = std::move(walk.records_);
-  normalise(result.records, partition, &result.stats);
+  result.records = walk.records();
+  normalise(result.records, result.records.size(), partition, &result.stats);
   const size_t walked = result.records.size();
   result.records.insert(result.records.end(), repaired.records.begin(), repaired.records.end());
-  normalise(result.records, partition, nullptr);
+  normalise(result.records, walked, partition, nullptr);
   result.stats.repaired = result.records.size() - walked;
   result.stats.unrecovered = repaired.unrecovered;
   result.stats.repairRequests = repaired.requests;
@@ -166,8 +191,9 @@ PartitionFetcher::Repaired PartitionFetcher::repair(const TopicReq& req, int32_t
     collector.waitForLast();
     out.requests += collector.steps_;
     // A full answer at one time: more may be there than one step brings.
-    if (collector.records_.size() >= kStepSize) ++out.unrecovered;
-    out.records.insert(out.records.end(), collector.records_.begin(), collector.records_.end());
+    if (collector.count() >= kStepSize) ++out.unrecovered;
+    std::vector<TopicBody> records = collector.records();
+    std::move(records.begin(), records.end(), std::back_inserter(out.records));
   }
   return out;
 }

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -175,8 +176,15 @@ std::string PartitionFile::sidecar(const std::string& status, const std::vector<
 
 std::string PartitionFile::csvText(const std::vector<TopicBody>& records) {
   std::string text = "time,value,data\n";
+  text.reserve(records.size() * 40);
+  char number[24];
   for (const TopicBody& r : records) {
-    text += std::to_string(r.time) + "," + formatValue(r.value) + "," + csvField(r.data) + "\n";
+    text.append(number, std::to_chars(number, number + sizeof number, r.time).ptr);
+    text += ',';
+    text += formatValue(r.value);
+    text += ',';
+    text += csvField(r.data);
+    text += '\n';
   }
   return text;
 }
