@@ -48,8 +48,11 @@ void DownloadCommand::run() {
       return;
     }
   }
-  const int64_t days = (c_.options.endTime - c_.options.beginTime) / PartitionPlan::kDayNs + 2;
-  if (days * static_cast<int64_t>(c_.options.args.size()) > static_cast<int64_t>(kMaxPartitions)) {
+  // Unsigned: the span of the whole 64-bit range must not overflow.
+  const uint64_t span =
+      static_cast<uint64_t>(c_.options.endTime) - static_cast<uint64_t>(c_.options.beginTime);
+  const uint64_t days = span / static_cast<uint64_t>(PartitionPlan::kDayNs) + 2;
+  if (days * c_.options.args.size() > kMaxPartitions) {
     c_.outcome.error("download: more than " + std::to_string(kMaxPartitions) + " partitions");
     return;
   }
