@@ -11,6 +11,8 @@ namespace cli {
 namespace {
 
 constexpr const char* kExitStatusText =
+    "Times: ISO-8601 date-times (2024-06-04T01:30:00Z; UTC unless an offset is given) or\n"
+    "nanoseconds since 1970.\n"
     "Exit status: 0 complete; 1 failed; 2 usage error; 3 incomplete (records were printed but the\n"
     "result is known to be short); 4 refused by the service (HTTP 401 or 403: check token, key\n"
     "and secret); 130 interrupted.\n"
