@@ -23,9 +23,9 @@ read -r -a extra_ctest <<<"${CTEST_ARGS:-}"
 
 # The ThreadSanitizer pass builds and runs these test programs only: the reliability suites
 # labelled "concurrency" and every program whose code runs threads (worker pools, concurrent
-# requests, the token and the session pool, the factory).
+# requests, the token and the session pool, the factory, the command-line host run as a process).
 tsan_targets=(reliability_soak_test reliability_lifecycle_test e2e_wrapper_test client_test
-  wrapper_unit_test host_runtime_test host_plugin_test orvex_http_tests)
+  wrapper_unit_test host_runtime_test host_plugin_test orvex_http_tests orvex_cli_process_test)
 
 # Reports are fatal and name their stack; the suppression files hold third-party frames only.
 export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:detect_odr_violation=0:strict_init_order=1"

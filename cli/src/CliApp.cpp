@@ -1,74 +1,76 @@
 #include "CliApp.h"
 
-#include "DisplayText.h"
+#include <cstdlib>
+
+#include "DownloadCommand.h"
 #include "FetchCommand.h"
 #include "HostSetup.h"
+#include "LookupCommands.h"
 #include "PluginLoader.h"
-#include "RecordWriter.h"
+#include "Supervisor.h"
 
 namespace orvex {
 namespace cli {
-namespace {
-
-constexpr const char* kProgram = "orvex_cli";
-
-// Escapes what JSON needs for the server name line.
-std::string jsonQuoted(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
-}  // namespace
-
-std::string describeStatus(const ResultStatus& status) {
-  std::string text = codeName(status.code);
-  if (!status.msg.empty()) text += ": " + messageText(status.msg);
-  return text;
-}
 
 int CliApp::run(const std::vector<std::string>& args) {
   const ParsedCommandLine parsed = parseCommandLine(args);
-  if (parsed.kind == ParsedCommandLine::Kind::Help) {
-    io_.out << usageText(parsed.helpCommand);
-    return kExitOk;
-  }
   if (parsed.kind == ParsedCommandLine::Kind::Error) {
-    return usageError(parsed.error, parsed.helpCommand);
+    io_.err << "orvex_cli: " << parsed.text << "\n";
+    return kExitUsage;
+  }
+  if (parsed.kind != ParsedCommandLine::Kind::Run) {
+    io_.out << parsed.text << std::flush;
+    return io_.out.good() ? kExitOk : kExitFailure;
   }
   const CliOptions& options = parsed.options;
+  outcome_ = std::make_unique<Outcome>(io_.err);
   std::string address;
   if (int code = prepareHost(options, address); code != kExitOk) return code;
-  std::unique_ptr<IHistoryApi> api;
-  if (int code = openApi(options, address, api); code != kExitOk) return code;
-  const int code = runCommand(*api, options);
-  api->release();
-  api.reset();
-  return code;
-}
 
-int CliApp::usageError(const std::string& error, const std::string& command) {
-  io_.err << kProgram << ": " << error << "\n\n" << usageText(command);
-  return kExitUsage;
+  progress_ = std::make_unique<ProgressLine>(io_.err, progressEnabled(options));
+  InterruptFlag interrupt;
+  if (options.command != "name" && options.command != "download") {
+    const bool streaming = options.command == "fetch";
+    sink_ = std::make_unique<RecordSink>(makeRecordWriter(options.format, io_.out, streaming),
+                                         io_.out, io_.outBuffer);
+    sink_->setOnWriteError([&interrupt] { interrupt.cancel(); });
+    // Records and the progress line on one terminal: the line goes before the records come.
+    if (io_.sameTerminal) sink_->setBeforeWrite([this] { progress_->clear(); });
+  }
+  const std::optional<int> code =
+      Supervisor::run(interrupt, [&] { return session(options, address, interrupt); });
+  if (!code) abandon();
+  return *code;
 }
 
 int CliApp::prepareHost(const CliOptions& options, std::string& address) {
+  std::vector<std::string> warnings;
   std::string error = configureLogging(options);
-  if (error.empty()) error = configureEnvironment(options);
+  if (error.empty()) error = configureEnvironment(options, warnings);
+  for (const std::string& warning : warnings) outcome_->warn(warning);
   if (!error.empty()) {
-    io_.err << kProgram << ": " << error << "\n";
+    io_.err << "orvex_cli: " << error << "\n";
     return kExitUsage;
   }
   address = serviceAddress(options);
   if (address.empty()) {
-    return usageError("no service address: give --server URL or set \"server\" in --config",
-                      options.command);
+    io_.err << "orvex_cli: no service address: give --server URL, set ORVEX_SERVER or \"server\" "
+               "in the configuration\n";
+    return kExitUsage;
   }
   installAuthService();
   return kExitOk;
+}
+
+int CliApp::session(const CliOptions& options, const std::string& address,
+                    InterruptFlag& interrupt) {
+  std::unique_ptr<IHistoryApi> api;
+  if (int code = openApi(options, address, api); code != kExitOk) return code;
+  CommandContext context{*api, options, io_, *outcome_, interrupt, *progress_, sink_.get()};
+  runCommand(context);
+  api->release();
+  api.reset();
+  return finishCommand(context);
 }
 
 int CliApp::openApi(const CliOptions& options, const std::string& address,
@@ -77,76 +79,73 @@ int CliApp::openApi(const CliOptions& options, const std::string& address,
       options.pluginPath.empty() ? PluginLoader::defaultPath() : options.pluginPath;
   const std::string error = PluginLoader::load(path);
   if (!error.empty()) {
-    io_.err << kProgram << ": " << error << "\n";
+    outcome_->error(error);
     return kExitFailure;
   }
   api = PluginLoader::create(kHistoryTypeId);
   if (!api) {
-    io_.err << kProgram << ": " << path << " registered no history implementation under type id "
-            << kHistoryTypeId << "\n";
+    outcome_->error(path + " registered no history implementation under type id " +
+                    std::to_string(kHistoryTypeId));
     return kExitFailure;
   }
-  const ResultStatus init = api->init(options.threads);
-  if (!init.ok()) return failed("init", init);
-  const ResultStatus connected = api->connect(address);
-  if (!connected.ok()) return failed("cannot connect to " + address, connected);
-  return kExitOk;
+  const int32_t pools = options.command == "download" ? options.jobs : options.threads;
+  const ResultStatus init = api->init(pools);
+  if (!init.ok()) outcome_->failed("init", init);
+  const ResultStatus connected = init.ok() ? api->connect(address) : init;
+  if (init.ok() && !connected.ok()) outcome_->failed("cannot connect to " + address, connected);
+  return connected.ok() ? kExitOk : outcome_->exitCode(false);
 }
 
-int CliApp::runCommand(IHistoryApi& api, const CliOptions& options) {
-  if (options.command == "name") return runName(api, options);
-  if (options.command == "last") return runLast(api, options);
-  if (options.command == "cache") return runCache(api, options);
-  if (options.command == "range") return runRange(api, options);
-  return FetchCommand(api, options, io_).run();
-}
-
-int CliApp::runName(IHistoryApi& api, const CliOptions& options) {
-  const std::string name = fieldText(api.getServerName());
-  if (options.format == OutputFormat::Json) {
-    io_.out << "{\"name\":" << jsonQuoted(name) << "}\n";
+void CliApp::runCommand(CommandContext& context) {
+  const std::string& command = context.options.command;
+  if (command == "name") {
+    LookupCommands::name(context);
+  } else if (command == "last") {
+    LookupCommands::last(context);
+  } else if (command == "cache") {
+    LookupCommands::cache(context);
+  } else if (command == "range") {
+    LookupCommands::range(context);
+  } else if (command == "fetch") {
+    FetchCommand(context).run();
   } else {
-    io_.out << name << "\n";
+    DownloadCommand(context).run();
   }
-  return kExitOk;
 }
 
-int CliApp::runLast(IHistoryApi& api, const CliOptions& options) {
-  const std::vector<std::string> targets(options.args.begin() + 1, options.args.end());
-  std::vector<CloudTopic> topics;
-  const ResultStatus status = api.getLastData(options.args[0], targets, topics);
-  // Batches that succeeded are printed even when another failed.
-  auto writer = makeRecordWriter(options.format, io_.out, false);
-  writer->write(topics);
-  writer->finish();
-  return status.ok() ? kExitOk : failed("last", status);
+int CliApp::finishCommand(const CommandContext& context) {
+  const uint64_t records = sink_ ? sink_->records() : 0;
+  if (sink_ && !sink_->finish()) outcome_->error(sink_->writeError());
+  if (context.interrupt.interrupted()) {
+    outcome_->interrupted();
+    // A download has said what it left undone.
+    if (sink_)
+      io_.err << "orvex_cli: interrupted: " << groupDigits(records) << " records received\n";
+  }
+  // A download's results are its files: a failed partition leaves the others complete.
+  return outcome_->exitCode(records > 0 || context.options.command == "download");
 }
 
-int CliApp::runCache(IHistoryApi& api, const CliOptions& options) {
-  CloudTopic topic;
-  const ResultStatus status = api.getDataCache(TopicKey{options.args[1], options.args[0]}, topic);
-  if (!status.ok()) return failed("cache", status);
-  auto writer = makeRecordWriter(options.format, io_.out, false);
-  writer->write({topic});
-  writer->finish();
-  return kExitOk;
+void CliApp::abandon() {
+  if (sink_) sink_->close();
+  progress_->finish();
+  io_.err << "orvex_cli: interrupted: ";
+  if (sink_) io_.err << groupDigits(sink_->records()) << " records received; ";
+  io_.err << "the request in progress was abandoned" << std::endl;
+  // The command's thread is still inside the plug-in: nothing may be torn down under it.
+  std::_Exit(kExitInterrupted);
 }
 
-int CliApp::runRange(IHistoryApi& api, const CliOptions& options) {
-  CloudTopic topic;
-  const ResultStatus status =
-      api.getData(TopicKey{options.args[1], options.args[0]}, options.beginTime, options.endTime,
-                  options.maxCount, topic);
-  // What arrived before a failure is printed too.
-  auto writer = makeRecordWriter(options.format, io_.out, false);
-  writer->write({topic});
-  writer->finish();
-  return status.ok() ? kExitOk : failed("range", status);
-}
-
-int CliApp::failed(const std::string& what, const ResultStatus& status) {
-  io_.err << kProgram << ": " << what << ": " << describeStatus(status) << "\n";
-  return kExitFailure;
+bool CliApp::progressEnabled(const CliOptions& options) const {
+  switch (options.progress) {
+    case ProgressMode::Always:
+      return true;
+    case ProgressMode::Never:
+      return false;
+    case ProgressMode::Auto:
+      break;
+  }
+  return io_.errIsTerminal;
 }
 
 }  // namespace cli

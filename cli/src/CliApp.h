@@ -1,32 +1,46 @@
 // The command-line host: parses the command line, sets up the process as a host does, loads the
 // plug-in, creates a history object through the factory, runs one command and tears it down.
 //
-// One CliApp runs one command; the process-wide set-up (logging, configuration, the loaded
-// plug-in) stays behind, so run it once per process.
+// The command runs on a thread of its own while the main thread watches Ctrl-C (Supervisor);
+// when it has to be abandoned, run() ends the process itself after the whole lines already
+// written and the summary. One CliApp runs one command; the process-wide set-up (logging,
+// configuration, the loaded plug-in) stays behind, so run it once per process.
 #pragma once
 
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "CommandLine.h"
+#include "FdStreamBuf.h"
+#include "InterruptFlag.h"
+#include "Outcome.h"
+#include "ProgressLine.h"
+#include "RecordSink.h"
 #include "orvex/IHistoryApi.h"
 
 namespace orvex {
 namespace cli {
 
-enum ExitCode : int {
-  kExitOk = 0,
-  kExitFailure = 1,        // a call failed; its code and message were printed
-  kExitUsage = 2,          // bad arguments or configuration; usage was printed
-  kExitInterrupted = 130,  // a fetch ended by Ctrl-C
-};
-
 // Where a command writes: records to `out`, messages and the progress line to `err`.
 struct CliStreams {
   std::ostream& out;
   std::ostream& err;
-  bool errIsTerminal;
+  bool errIsTerminal = false;
+  bool sameTerminal = false;               // out and err are one terminal
+  const FdStreamBuf* outBuffer = nullptr;  // `out`'s buffer, to tell why a write failed
+};
+
+// What a command works with: the history object, the options and the program's outputs.
+struct CommandContext {
+  IHistoryApi& api;
+  const CliOptions& options;
+  CliStreams io;
+  Outcome& outcome;
+  InterruptFlag& interrupt;
+  ProgressLine& progress;
+  RecordSink* sink;  // null for commands that print no records
 };
 
 class CliApp {
@@ -37,22 +51,20 @@ class CliApp {
   int run(const std::vector<std::string>& args);
 
  private:
-  int usageError(const std::string& error, const std::string& command);
   int prepareHost(const CliOptions& options, std::string& address);
+  int session(const CliOptions& options, const std::string& address, InterruptFlag& interrupt);
   int openApi(const CliOptions& options, const std::string& address,
               std::unique_ptr<IHistoryApi>& api);
-  int runCommand(IHistoryApi& api, const CliOptions& options);
-  int runName(IHistoryApi& api, const CliOptions& options);
-  int runLast(IHistoryApi& api, const CliOptions& options);
-  int runCache(IHistoryApi& api, const CliOptions& options);
-  int runRange(IHistoryApi& api, const CliOptions& options);
-  int failed(const std::string& what, const ResultStatus& status);
+  void runCommand(CommandContext& context);
+  int finishCommand(const CommandContext& context);
+  [[noreturn]] void abandon();
+  bool progressEnabled(const CliOptions& options) const;
 
   CliStreams io_;
+  std::unique_ptr<Outcome> outcome_;
+  std::unique_ptr<RecordSink> sink_;
+  std::unique_ptr<ProgressLine> progress_;
 };
-
-// "EN_ICE_NET_ERROR: <message in UTF-8>".
-std::string describeStatus(const ResultStatus& status);
 
 }  // namespace cli
 }  // namespace orvex

@@ -1,4 +1,4 @@
-// The command line of orvex_cli: commands, options and their usage texts.
+// The command line of orvex_cli, read with CLI11: commands, options, --help and --version.
 //
 // Stateless apart from the values it returns; thread-safe.
 #pragma once
@@ -16,10 +16,10 @@ namespace cli {
 enum class ProgressMode { Auto, Always, Never };
 
 struct CliOptions {
-  std::string command;            // name, last, cache, range or fetch
+  std::string command;            // name, last, cache, range, fetch or download
   std::vector<std::string> args;  // the command's KEY and TARGETs
   std::string server;             // empty: the configuration key "server"
-  std::string configFile;
+  std::string configFile;         // empty: the default file, when it exists
   std::vector<std::pair<std::string, std::string>> settings;  // --set, in order
   std::string pluginPath;                                     // empty: the default
   OutputFormat format = OutputFormat::Csv;
@@ -32,22 +32,28 @@ struct CliOptions {
   int32_t maxCount = 0;
   bool byModifyTime = false;
   int32_t threads = 1;
+  // download
+  std::string outDir;
+  int32_t jobs = 4;
+  int32_t retries = 3;
+  bool gzip = true;  // --format csv.gz (default) or csv
+  int32_t shardIndex = 0;
+  int32_t shardCount = 1;
 };
 
 struct ParsedCommandLine {
-  enum class Kind { Run, Help, Error };
+  enum class Kind { Run, Help, Version, Error };
   Kind kind = Kind::Error;
   CliOptions options;
-  std::string error;        // Kind::Error: what is wrong, one line
-  std::string helpCommand;  // Kind::Help and Kind::Error: the command whose usage to show
+  std::string text;  // Help and Version: what to print; Error: one line saying what is wrong
 };
 
-// Parses the arguments after the program name. Options may stand before or after the command;
-// "--opt value" and "--opt=value" are both accepted and "--" ends the options.
+// Parses the arguments after the program name. Options of every command may stand before or
+// after the command; "--opt value" and "--opt=value" are both accepted and "--" ends the options.
 ParsedCommandLine parseCommandLine(const std::vector<std::string>& args);
 
-// The usage text of `command`, or the general one when `command` is empty or unknown.
-std::string usageText(const std::string& command);
+// The program's version, as --version prints it.
+std::string versionText();
 
 }  // namespace cli
 }  // namespace orvex

@@ -8,10 +8,7 @@
 #include <mutex>
 #include <thread>
 
-#include "InterruptFlag.h"
 #include "PrintingSpi.h"
-#include "ProgressLine.h"
-#include "RecordWriter.h"
 
 namespace orvex {
 namespace cli {
@@ -96,62 +93,58 @@ std::vector<TopicReq> FetchCommand::buildRequests(const CliOptions& options) {
   return requests;
 }
 
-int FetchCommand::run() {
-  const std::vector<TopicReq> requests = buildRequests(options_);
-  auto writer = makeRecordWriter(options_.format, io_.out, true);
-  PrintingSpi spi(*writer);
-  ProgressLine progress(io_.err, progressEnabled());
-  InterruptFlag interrupt;
+void FetchCommand::run() {
+  const std::vector<TopicReq> requests = buildRequests(c_.options);
+  PrintingSpi spi(*c_.sink);
   const auto start = std::chrono::steady_clock::now();
 
-  RequestRunner runner(api_, spi, interrupt.flag(), requests);
-  runner.start(std::min<size_t>(static_cast<size_t>(options_.threads), requests.size()));
-  runner.wait([&] { progress.draw(spi.records(), spi.batches(), secondsSince(start)); });
+  RequestRunner runner(c_.api, spi, c_.interrupt.flag(), requests);
+  runner.start(std::min<size_t>(static_cast<size_t>(c_.options.threads), requests.size()));
+  runner.wait(
+      [&] { c_.progress.draw(c_.sink->records(), c_.sink->batches(), secondsSince(start)); });
   // The requests have returned, but their last batches may still be queued: stopping the pools
   // runs what is queued first.
-  api_.release();
-  writer->finish();
+  c_.api.release();
   const double seconds = secondsSince(start);
-  progress.draw(spi.records(), spi.batches(), seconds);
-  progress.finish();
-  return report(requests, runner.results(), interrupt.interrupted(), spi.records(), spi.batches(),
-                seconds);
+  c_.progress.draw(c_.sink->records(), c_.sink->batches(), seconds);
+  c_.progress.finish();
+  report(requests, runner.results(), spi.lastBatches(), seconds);
 }
 
-bool FetchCommand::progressEnabled() const {
-  switch (options_.progress) {
-    case ProgressMode::Always:
-      return true;
-    case ProgressMode::Never:
-      return false;
-    case ProgressMode::Auto:
-      break;
-  }
-  return io_.errIsTerminal;
-}
-
-int FetchCommand::report(const std::vector<TopicReq>& requests,
-                         const std::vector<ResultStatus>& results, bool interrupted,
-                         uint64_t records, uint64_t batches, double seconds) {
-  int failures = 0;
+void FetchCommand::report(const std::vector<TopicReq>& requests,
+                          const std::vector<ResultStatus>& results, uint64_t lastBatches,
+                          double seconds) {
+  if (readCancelFlag(c_.interrupt.flag())) return;  // cancelled: the caller says so
+  const std::string& key = c_.options.args[0];
   for (size_t i = 0; i < results.size(); ++i) {
-    if (results[i].ok()) continue;
-    const std::string& first = requests[i].targets.empty() ? "" : requests[i].targets.front();
-    io_.err << "orvex_cli: fetch " << first << ": " << describeStatus(results[i]) << "\n";
-    ++failures;
+    const std::string first = requests[i].targets.empty() ? "" : requests[i].targets.front();
+    if (!results[i].ok()) {
+      c_.outcome.failed("fetch " + first, results[i]);
+      continue;
+    }
+    if (c_.options.byModifyTime) continue;
+    const uint64_t got = c_.sink->recordsOf(first);
+    if (got == 0) {
+      c_.outcome.warn("no record of " + first + " for key '" + key + "' in the range");
+    } else if (got >= kMaxSteps * 1000 && got < static_cast<uint64_t>(requests[i].maxCount)) {
+      c_.outcome.incomplete("fetch " + first + " stopped at the plug-in's limit of " +
+                            std::to_string(kMaxSteps) + " steps");
+    }
   }
-  char took[32];
-  std::snprintf(took, sizeof took, "%.2f s", seconds);
-  if (interrupted) {
-    io_.err << "orvex_cli: interrupted: " << groupDigits(records) << " records received in "
-            << groupDigits(batches) << " batches\n";
-  } else if (progressEnabled()) {
-    io_.err << "fetched " << groupDigits(records) << " records in " << groupDigits(batches)
-            << " batches from " << requests.size()
-            << (requests.size() == 1 ? " request" : " requests") << " in " << took << "\n";
+  if (c_.options.byModifyTime && results.front().ok()) {
+    if (lastBatches == 0) {
+      c_.outcome.incomplete("the page walk ended without the service's last page");
+    } else if (c_.sink->records() == 0) {
+      c_.outcome.warn("no record of key '" + key + "' modified in the range");
+    }
   }
-  if (interrupted) return kExitInterrupted;
-  return failures > 0 ? kExitFailure : kExitOk;
+  if (c_.progress.enabled()) {
+    char took[32];
+    std::snprintf(took, sizeof took, "%.2f s", seconds);
+    c_.io.err << "fetched " << groupDigits(c_.sink->records()) << " records in "
+              << groupDigits(c_.sink->batches()) << " batches from " << requests.size()
+              << (requests.size() == 1 ? " request" : " requests") << " in " << took << "\n";
+  }
 }
 
 }  // namespace cli

@@ -3,38 +3,35 @@
 //
 // Without --by-mtime every target is a request of its own (the range path takes one target);
 // up to --threads of them run at once on their own threads. With --by-mtime one request pages
-// through all targets. Run on the main thread: it installs the SIGINT handler.
+// through all targets. Runs on the command's thread; the object lives for one run.
 #pragma once
 
 #include <vector>
 
 #include "CliApp.h"
-#include "CommandLine.h"
-#include "orvex/IHistoryApi.h"
 
 namespace orvex {
 namespace cli {
 
 class FetchCommand {
  public:
-  FetchCommand(IHistoryApi& api, const CliOptions& options, CliStreams io)
-      : api_(api), options_(options), io_(io) {}
+  explicit FetchCommand(CommandContext& context) : c_(context) {}
 
-  // Runs every request to its end, waits until every batch has been printed (by releasing the
-  // object's worker pools) and returns the exit code.
-  int run();
+  // Runs every request to its end and waits until every batch has been printed (by releasing
+  // the object's worker pools). Failures and shortfalls go to the context's Outcome.
+  void run();
 
   // The requests of `options`, request number i + 1 for entry i.
   static std::vector<TopicReq> buildRequests(const CliOptions& options);
 
- private:
-  bool progressEnabled() const;
-  int report(const std::vector<TopicReq>& requests, const std::vector<ResultStatus>& results,
-             bool interrupted, uint64_t records, uint64_t batches, double seconds);
+  // The steps reqData makes at most per request, of at most 1000 records each.
+  static constexpr int64_t kMaxSteps = 32767;
 
-  IHistoryApi& api_;
-  const CliOptions& options_;
-  CliStreams io_;
+ private:
+  void report(const std::vector<TopicReq>& requests, const std::vector<ResultStatus>& results,
+              uint64_t lastBatches, double seconds);
+
+  CommandContext& c_;
 };
 
 }  // namespace cli

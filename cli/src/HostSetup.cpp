@@ -7,7 +7,10 @@
 #include <log4cxx/propertyconfigurator.h>
 #include <unistd.h>
 
-#include "DisplayText.h"
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+
 #include "orvex/Environment.h"
 #include "orvex/IServiceRouter.h"
 #include "orvex/Timestamp.h"
@@ -19,8 +22,48 @@ namespace {
 constexpr const char* kMacAlias = "mac";
 constexpr const char* kMacKey = "kvmacaddress";
 
+// The keys the plug-in, the authentication service and orvex_cli read.
+const char* const kKnownKeys[] = {"server",     "token",        "fc_key",        "fc_secret",
+                                  "mac",        "kvmacaddress", "user",          "user_name",
+                                  "user_group", "user_extra",   "product",       "product_number",
+                                  "version",    "access_key",   "access_secret", "access_extra"};
+
+bool isKnownKey(const std::string& key) {
+  for (const char* known : kKnownKeys) {
+    if (key == known) return true;
+  }
+  return false;
+}
+
 void setValue(const std::string& key, const std::string& value) {
   vantor::Environment::instance().setValue(key == kMacAlias ? kMacKey : key, value);
+}
+
+std::string trimmed(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t\r");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+// Reads the whole file before anything is applied, so a bad line leaves the configuration alone.
+std::string readConfigFile(const std::string& path, std::vector<std::string>& warnings,
+                           std::vector<std::pair<std::string, std::string>>& values) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "cannot read configuration file " + path;
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    if (number == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
+    const std::string text = trimmed(line);
+    if (text.empty() || text[0] == '#') continue;
+    const size_t eq = text.find('=');
+    const std::string where = path + ":" + std::to_string(number);
+    if (eq == std::string::npos) return "bad configuration " + where + ": no '=' in the line";
+    const std::string key = trimmed(text.substr(0, eq));
+    if (!isKnownKey(key)) warnings.push_back(where + ": unknown configuration key '" + key + "'");
+    values.emplace_back(key, trimmed(text.substr(eq + 1)));
+  }
+  if (in.bad()) return "cannot read configuration file " + path;
+  return "";
 }
 
 }  // namespace
@@ -51,18 +94,28 @@ std::string configureLogging(const CliOptions& options) {
   return "";
 }
 
-std::string configureEnvironment(const CliOptions& options) {
-  vantor::Environment& env = vantor::Environment::instance();
-  if (!options.configFile.empty()) {
-    const ResultStatus loaded = env.loadFile(options.configFile);
-    if (!loaded.ok()) {
-      return std::string("bad configuration: ") + codeName(loaded.code) + ": " +
-             messageText(loaded.msg);
-    }
-    const std::string mac = env.getValue(kMacAlias, "");
-    if (!mac.empty()) env.setValue(kMacKey, mac);
+std::string defaultConfigFile() {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg != nullptr && *xdg != '\0') return std::string(xdg) + "/orvex/orvex.conf";
+  const char* home = std::getenv("HOME");
+  return home == nullptr ? "" : std::string(home) + "/.config/orvex/orvex.conf";
+}
+
+std::string configureEnvironment(const CliOptions& options, std::vector<std::string>& warnings) {
+  std::string file = options.configFile;
+  if (file.empty() && ::access(defaultConfigFile().c_str(), F_OK) == 0) file = defaultConfigFile();
+  std::vector<std::pair<std::string, std::string>> values;
+  if (!file.empty()) {
+    const std::string error = readConfigFile(file, warnings, values);
+    if (!error.empty()) return error;
   }
-  for (const auto& [key, value] : options.settings) setValue(key, value);
+  for (const char* key : kKnownKeys) {
+    std::string name = std::string("ORVEX_") + key;
+    std::transform(name.begin(), name.end(), name.begin(), ::toupper);
+    if (const char* value = std::getenv(name.c_str())) values.emplace_back(key, value);
+  }
+  values.insert(values.end(), options.settings.begin(), options.settings.end());
+  for (const auto& [key, value] : values) setValue(key, value);
   return "";
 }
 

@@ -1,7 +1,5 @@
 #include "InterruptFlag.h"
 
-#include <unistd.h>
-
 #include <atomic>
 
 #include "orvex/IHistoryApi.h"
@@ -17,7 +15,7 @@ static_assert(std::atomic<bool*>::is_always_lock_free, "the handler needs a lock
 static_assert(std::atomic<int>::is_always_lock_free, "the handler needs a lock-free counter");
 
 void onInterrupt(int) {
-  if (gCount.fetch_add(1) > 0) ::_exit(130);
+  if (gCount.fetch_add(1) > 0) return;
   bool* flag = gFlag.load();
   if (flag != nullptr) setCancelFlag(*flag, true);
 }
@@ -40,7 +38,9 @@ InterruptFlag::~InterruptFlag() {
   gFlag.store(nullptr);
 }
 
-bool InterruptFlag::interrupted() const { return readCancelFlag(flag_); }
+void InterruptFlag::cancel() { setCancelFlag(flag_, true); }
+
+int InterruptFlag::count() const { return gCount.load(); }
 
 }  // namespace cli
 }  // namespace orvex

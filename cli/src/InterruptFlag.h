@@ -1,8 +1,9 @@
-// Ctrl-C as a request's cancel flag.
+// Ctrl-C as the requests' cancel flag.
 //
-// While an InterruptFlag lives, the first SIGINT sets its flag (through orvex::setCancelFlag, the
-// only work done in the handler besides counting) and a second one ends the process at once with
-// status 130. One instance at a time per process; construct and destroy it on one thread.
+// While an InterruptFlag lives, SIGINT is counted and the first one sets its flag (through
+// orvex::setCancelFlag, the only work done in the handler besides counting). The program watches
+// count() and decides when to stop waiting (see Supervisor). One instance at a time per process;
+// construct and destroy it on one thread.
 #pragma once
 
 #include <signal.h>
@@ -17,7 +18,11 @@ class InterruptFlag {
 
   // The flag to pass to IHistoryApi::reqData; it stays valid while this object lives.
   bool& flag() { return flag_; }
-  bool interrupted() const;
+  // Sets the flag from the program, for example when the output fails; not counted as a SIGINT.
+  void cancel();
+  // The SIGINTs received so far.
+  int count() const;
+  bool interrupted() const { return count() > 0; }
 
   InterruptFlag(const InterruptFlag&) = delete;
   InterruptFlag& operator=(const InterruptFlag&) = delete;

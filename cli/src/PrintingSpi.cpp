@@ -5,13 +5,9 @@ namespace cli {
 
 void PrintingSpi::onReqData(int32_t /*requestId*/, int64_t /*mtmValue*/,
                             const std::vector<CloudTopic>& topics, const ResultStatus& /*status*/,
-                            bool /*isLast*/) {
-  uint64_t count = 0;
-  for (const CloudTopic& topic : topics) count += topic.bodies.size();
-  std::lock_guard<std::mutex> lock(mutex_);
-  writer_.write(topics);
-  records_ += count;
-  ++batches_;
+                            bool isLast) {
+  sink_.write(topics);
+  if (isLast) ++lastBatches_;
 }
 
 }  // namespace cli

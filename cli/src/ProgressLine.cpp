@@ -21,8 +21,12 @@ std::string ProgressLine::format(uint64_t records, uint64_t batches, double elap
 }
 
 void ProgressLine::draw(uint64_t records, uint64_t batches, double elapsedSeconds) {
+  drawText(format(records, batches, elapsedSeconds));
+}
+
+void ProgressLine::drawText(const std::string& text) {
   if (!enabled_) return;
-  const std::string text = format(records, batches, elapsedSeconds);
+  std::lock_guard<std::mutex> lock(mutex_);
   // Blanks over what is left of a longer previous line.
   const std::string pad(lastWidth_ > text.size() ? lastWidth_ - text.size() : 0, ' ');
   err_ << '\r' << text << pad << std::flush;
@@ -30,7 +34,16 @@ void ProgressLine::draw(uint64_t records, uint64_t batches, double elapsedSecond
   drawn_ = true;
 }
 
+void ProgressLine::clear() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!drawn_) return;
+  err_ << '\r' << std::string(lastWidth_, ' ') << '\r' << std::flush;
+  drawn_ = false;
+  lastWidth_ = 0;
+}
+
 void ProgressLine::finish() {
+  std::lock_guard<std::mutex> lock(mutex_);
   if (drawn_) err_ << '\n' << std::flush;
   drawn_ = false;
   lastWidth_ = 0;

@@ -1,11 +1,13 @@
 // The progress line of a fetch on standard error: records received, batches, rate and elapsed
 // time, redrawn in place with a carriage return.
 //
-// Not thread-safe: one thread draws.
+// Thread-safe: one thread draws while the threads that write records may clear the line first
+// when both go to the same terminal.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <ostream>
 #include <string>
 
@@ -17,7 +19,12 @@ class ProgressLine {
   // Draws on `err` when `enabled`; otherwise every call does nothing.
   ProgressLine(std::ostream& err, bool enabled) : err_(err), enabled_(enabled) {}
 
+  bool enabled() const { return enabled_; }
   void draw(uint64_t records, uint64_t batches, double elapsedSeconds);
+  // Draws `text` in place of the line.
+  void drawText(const std::string& text);
+  // Blanks the line and puts the cursor back at its start; the next draw() shows it again.
+  void clear();
   // Ends the line, so that later output starts on a fresh one.
   void finish();
 
@@ -25,6 +32,7 @@ class ProgressLine {
   static std::string format(uint64_t records, uint64_t batches, double elapsedSeconds);
 
  private:
+  std::mutex mutex_;
   std::ostream& err_;
   const bool enabled_;
   size_t lastWidth_ = 0;

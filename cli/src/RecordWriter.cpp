@@ -1,5 +1,8 @@
 #include "RecordWriter.h"
 
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -16,54 +19,12 @@ namespace {
 constexpr const char* kColumns[] = {"target", "key", "time", "value", "data"};
 constexpr size_t kColumnCount = 5;
 
-std::string csvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string quoted = "\"";
-  for (char c : text) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  return quoted + "\"";
-}
-
-std::string jsonString(const std::string& utf8) {
-  std::string out = "\"";
-  for (char ch : utf8) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += ch;
-        }
-    }
-  }
-  return out + "\"";
-}
-
 class CsvWriter : public RecordWriter {
  public:
-  explicit CsvWriter(std::ostream& out) : out_(out) { out_ << "target,key,time,value,data\n"; }
+  explicit CsvWriter(std::ostream& out) : out_(out) {}
 
   void write(const std::vector<CloudTopic>& topics) override {
+    writeHeader();
     for (const CloudTopic& topic : topics) {
       const std::string prefix =
           csvField(fieldText(topic.target)) + "," + csvField(fieldText(topic.key)) + ",";
@@ -74,10 +35,21 @@ class CsvWriter : public RecordWriter {
     }
     out_.flush();
   }
-  void finish() override { out_.flush(); }
+  void finish() override {
+    writeHeader();
+    out_.flush();
+  }
 
  private:
+  // The header comes with the first output, so a run that fails before any prints nothing.
+  void writeHeader() {
+    if (headerWritten_) return;
+    out_ << "target,key,time,value,data\n";
+    headerWritten_ = true;
+  }
+
   std::ostream& out_;
+  bool headerWritten_ = false;
 };
 
 class JsonWriter : public RecordWriter {
@@ -86,13 +58,34 @@ class JsonWriter : public RecordWriter {
 
   void write(const std::vector<CloudTopic>& topics) override {
     for (const CloudTopic& topic : topics) {
-      const std::string prefix = "{\"target\":" + jsonString(fieldText(topic.target)) +
-                                 ",\"key\":" + jsonString(fieldText(topic.key)) + ",\"time\":";
+      const std::string target = fieldText(topic.target);
+      const std::string key = fieldText(topic.key);
       for (const TopicBody& body : topic.bodies) {
-        // JSON has no NaN or infinity.
-        const std::string value = std::isfinite(body.value) ? formatValue(body.value) : "null";
-        out_ << prefix << body.time << ",\"value\":" << value
-             << ",\"data\":" << jsonString(fieldText(body.data)) << "}\n";
+        rapidjson::StringBuffer buffer;
+        rapidjson::Writer<rapidjson::StringBuffer> w(buffer);
+        w.StartObject();
+        w.Key("target");
+        w.String(target.c_str(), static_cast<rapidjson::SizeType>(target.size()));
+        w.Key("key");
+        w.String(key.c_str(), static_cast<rapidjson::SizeType>(key.size()));
+        w.Key("time");
+        w.Int64(body.time);
+        // Beside the nanoseconds, which lose precision above 2^53 in jq and JavaScript.
+        w.Key("utc");
+        w.String(formatIso(body.time).c_str());
+        w.Key("value");
+        // The same shortest exact text as csv; JSON has no NaN or infinity.
+        if (std::isfinite(body.value)) {
+          const std::string value = formatValue(body.value);
+          w.RawValue(value.c_str(), value.size(), rapidjson::kNumberType);
+        } else {
+          w.Null();
+        }
+        const std::string data = fieldText(body.data);
+        w.Key("data");
+        w.String(data.c_str(), static_cast<rapidjson::SizeType>(data.size()));
+        w.EndObject();
+        out_ << buffer.GetString() << '\n';
       }
     }
     out_.flush();
@@ -219,6 +212,16 @@ std::unique_ptr<RecordWriter> makeRecordWriter(OutputFormat format, std::ostream
       break;
   }
   return std::make_unique<CsvWriter>(out);
+}
+
+std::string csvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
 }
 
 std::string formatValue(double value) {

@@ -2,7 +2,8 @@
 //
 // csv:   a header line "target,key,time,value,data", then one line per record; time in
 //        nanoseconds; fields holding a comma, a quote or a line break are quoted (RFC 4180).
-// json:  one object per record and line: {"target":..,"key":..,"time":..,"value":..,"data":..}.
+// json:  one object per record and line:
+//        {"target":..,"key":..,"time":..,"utc":"2024-06-04T01:30:00.250Z","value":..,"data":..}.
 // table: aligned columns with a header, times as UTC date-times.
 //
 // A writer is not thread-safe; callers that write from several threads serialise the calls.
@@ -39,6 +40,9 @@ class RecordWriter {
 // with widths that fit every row.
 std::unique_ptr<RecordWriter> makeRecordWriter(OutputFormat format, std::ostream& out,
                                                bool streaming);
+
+// `text` as an RFC 4180 field: quoted when it holds a comma, a quote or a line break.
+std::string csvField(const std::string& text);
 
 // The shortest text that reads back as exactly `value`.
 std::string formatValue(double value);

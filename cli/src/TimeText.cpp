@@ -181,5 +181,11 @@ std::string formatUtc(int64_t ns) {
   return buf;
 }
 
+std::string formatIso(int64_t ns) {
+  std::string text = formatUtc(ns);
+  text[10] = 'T';
+  return text + "Z";
+}
+
 }  // namespace cli
 }  // namespace orvex

@@ -18,5 +18,8 @@ bool parseTime(const std::string& text, int64_t& ns);
 // "2024-01-02 09:30:00.250" in UTC: the fraction has 3, 6 or 9 digits, as many as needed.
 std::string formatUtc(int64_t ns);
 
+// "2024-01-02T09:30:00.250Z": formatUtc() in ISO-8601 form, exact to the nanosecond.
+std::string formatIso(int64_t ns);
+
 }  // namespace cli
 }  // namespace orvex

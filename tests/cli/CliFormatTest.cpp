@@ -89,8 +89,8 @@ TEST(RecordWriterTest, CsvQuotesFieldsThatNeedIt) {
 TEST(RecordWriterTest, JsonWritesOneEscapedObjectPerRecord) {
   CloudTopic odd{"T", "k", {{1, std::nan(""), "tab\there\x01"}}};
   EXPECT_EQ(written(OutputFormat::Json, {odd}),
-            "{\"target\":\"T\",\"key\":\"k\",\"time\":1,\"value\":null,"
-            "\"data\":\"tab\\there\\u0001\"}\n");
+            "{\"target\":\"T\",\"key\":\"k\",\"time\":1,\"utc\":\"1970-01-01T00:00:00.000000001Z\","
+            "\"value\":null,\"data\":\"tab\\there\\u0001\"}\n");
   const std::string lines = written(OutputFormat::Json, sampleTopics());
   EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 3);
   EXPECT_NE(lines.find("\"data\":\"say \\\"hi\\\"\""), std::string::npos);

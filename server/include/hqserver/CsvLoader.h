@@ -8,6 +8,10 @@
 // empty). A trailing "\r" is dropped. Empty lines and lines starting with "#" are skipped, and so
 // is a first line that starts with "target,key,". Any other malformed line refuses the whole file.
 //
+// A download directory of orvex_cli is read as it is: DIR/KEY/TARGET/YYYY-MM-DD.csv or .csv.gz
+// (gzip), each starting with the header "time,value,data"; key and target come from the path,
+// the data is an RFC 4180 field, and the modification time is the record time.
+//
 // Stateless; safe to call from several threads on different stores.
 #pragma once
 
@@ -25,7 +29,12 @@ class CsvLoader {
   // Reads `in` (named `name` in messages) into `store`. On failure returns false and sets `error`
   // to "<name>:<line>: <what is wrong>"; records of earlier lines may already be in `store`.
   static bool load(std::istream& in, const std::string& name, DataStore& store, std::string& error);
-  // Loads one file, or every "*.csv" file of a directory in name order, and seals the store.
+  // Reads a download file (header "time,value,data") of `key` and `target` into `store`; fails
+  // as load() does.
+  static bool loadDownload(std::istream& in, const std::string& name, const std::string& key,
+                           const std::string& target, DataStore& store, std::string& error);
+  // Loads one file, or every "*.csv" and "*.csv.gz" file under a directory (its subdirectories
+  // included) in path order, and seals the store.
   // Returns nullptr and sets `error` when a file cannot be read or is malformed.
   static std::shared_ptr<const DataStore> loadPath(const std::string& path, std::string& error);
 };

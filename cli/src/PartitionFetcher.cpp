@@ -1,0 +1,202 @@
+#include "PartitionFetcher.h"
+
+#include <algorithm>
+#include <climits>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <iterator>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <tuple>
+
+#include "DisplayText.h"
+#include "orvex/IHistorySpi.h"
+
+namespace orvex {
+namespace cli {
+// The boundary times still to repair: filled by the walk's deliveries while a second thread
+// asks them again, so that the repair costs little more time than the walk.
+class RepairQueue {
+ public:
+  void push(int64_t time) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_.push_back(time);
+    changed_.notify_all();
+  }
+  // No more times will come.
+  void close() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+    changed_.notify_all();
+  }
+  // The next time, or nothing once closed and empty.
+  std::optional<int64_t> next() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return closed_ || !pending_.empty(); });
+    if (pending_.empty()) return std::nullopt;
+    const int64_t time = pending_.front();
+    pending_.pop_front();
+    return time;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<int64_t> pending_;
+  bool closed_ = false;
+};
+
+namespace {
+
+// Collects the batches of one request; the final batch (isLast) may arrive after reqData has
+// returned, so the caller waits for it. Full steps' earliest times go to `repairs`, if given.
+class Collector : public IHistorySpi {
+ public:
+  explicit Collector(RepairQueue* repairs = nullptr) : repairs_(repairs) {}
+
+  void onReqData(int32_t, int64_t, const std::vector<CloudTopic>& topics, const ResultStatus&,
+                 bool isLast) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (isLast) {
+      done_ = true;
+      changed_.notify_all();
+      return;
+    }
+    ++steps_;
+    if (topics.empty()) return;
+    const std::vector<TopicBody>& bodies = topics.front().bodies;
+    if (bodies.size() == PartitionFetcher::kStepSize && repairs_ != nullptr) {
+      repairs_->push(bodies.front().time);
+    }
+    blocks_.push_back(bodies);
+    count_ += bodies.size();
+  }
+
+  // The records in ascending time: the walk brings the newest block first, each ascending, so
+  // the blocks are joined last first and a sort has little left to do.
+  std::vector<TopicBody> records() {
+    std::vector<TopicBody> out;
+    out.reserve(count_);
+    for (auto block = blocks_.rbegin(); block != blocks_.rend(); ++block) {
+      std::move(block->begin(), block->end(), std::back_inserter(out));
+    }
+    blocks_.clear();
+    return out;
+  }
+  size_t count() const { return count_; }
+
+  void waitForLast() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return done_; });
+  }
+
+  uint64_t steps_ = 0;
+
+ private:
+  std::vector<std::vector<TopicBody>> blocks_;
+  size_t count_ = 0;
+  RepairQueue* repairs_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool done_ = false;
+};
+
+uint64_t valueBits(double value) {
+  uint64_t bits = 0;
+  std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
+bool before(const TopicBody& a, const TopicBody& b) {
+  return std::forward_as_tuple(a.time, valueBits(a.value), a.data) <
+         std::forward_as_tuple(b.time, valueBits(b.value), b.data);
+}
+
+bool same(const TopicBody& a, const TopicBody& b) {
+  return a.time == b.time && valueBits(a.value) == valueBits(b.value) && a.data == b.data;
+}
+
+// Sorts, removes exact duplicates and records outside [begin, end]; counts what went. The first
+// `sorted` records are usually in order already, and the rest few: they are merged in.
+void normalise(std::vector<TopicBody>& records, size_t sorted, const Partition& p,
+               PartitionStats* stats) {
+  const auto mid = records.begin() + static_cast<std::ptrdiff_t>(sorted);
+  if (!std::is_sorted(records.begin(), mid, before)) std::sort(records.begin(), mid, before);
+  std::sort(mid, records.end(), before);
+  std::inplace_merge(records.begin(), mid, records.end(), before);
+  const size_t total = records.size();
+  const auto first = std::lower_bound(records.begin(), records.end(), p.begin,
+                                      [](const TopicBody& r, int64_t t) { return r.time < t; });
+  const auto last = std::upper_bound(first, records.end(), p.end,
+                                     [](int64_t t, const TopicBody& r) { return t < r.time; });
+  records.erase(last, records.end());
+  records.erase(records.begin(), first);
+  const size_t inside = records.size();
+  records.erase(std::unique(records.begin(), records.end(), same), records.end());
+  if (stats != nullptr) {
+    stats->dropped = total - inside;
+    stats->duplicates = inside - records.size();
+  }
+}
+
+std::string statusText(const ResultStatus& status) {
+  return std::string(codeName(status.code)) + "@" + messageText(status.msg);
+}
+
+}  // namespace
+
+PartitionFetcher::Result PartitionFetcher::fetch(const Partition& partition, int32_t requestId) {
+  Result result;
+  TopicReq req;
+  req.key = partition.key;
+  req.targets = {partition.target};
+  req.beginTime = partition.begin;
+  req.endTime = partition.end;
+  req.maxCount = INT32_MAX;  // no day can reach it: the walk ends at the partition's begin
+  RepairQueue repairs;
+  Repaired repaired;
+  std::thread repairer([&] { repaired = repair(req, requestId, repairs); });
+  Collector walk(&repairs);
+  result.status = api_.reqData(req, &walk, requestId, cancel_);
+  walk.waitForLast();
+  repairs.close();
+  repairer.join();
+  result.stats.pluginStatus = statusText(result.status);
+  if (result.status.ok()) result.status = repaired.status;
+  if (!result.status.ok()) return result;
+
+  result.records = walk.records();
+  normalise(result.records, result.records.size(), partition, &result.stats);
+  const size_t walked = result.records.size();
+  result.records.insert(result.records.end(), repaired.records.begin(), repaired.records.end());
+  normalise(result.records, walked, partition, nullptr);
+  result.stats.repaired = result.records.size() - walked;
+  result.stats.unrecovered = repaired.unrecovered;
+  result.stats.repairRequests = repaired.requests;
+  result.stats.requests = walk.steps_ + repaired.requests;
+  return result;
+}
+
+PartitionFetcher::Repaired PartitionFetcher::repair(const TopicReq& req, int32_t requestId,
+                                                    RepairQueue& times) {
+  Repaired out;
+  while (const std::optional<int64_t> t = times.next()) {
+    if (!out.status.ok() || readCancelFlag(cancel_)) continue;  // drain the queue
+    TopicReq again = req;
+    again.beginTime = again.endTime = *t;
+    Collector collector;
+    out.status = api_.reqData(again, &collector, requestId, cancel_);
+    collector.waitForLast();
+    out.requests += collector.steps_;
+    // A full answer at one time: more may be there than one step brings.
+    if (collector.count() >= kStepSize) ++out.unrecovered;
+    std::vector<TopicBody> records = collector.records();
+    std::move(records.begin(), records.end(), std::back_inserter(out.records));
+  }
+  return out;
+}
+
+}  // namespace cli
+}  // namespace orvex

@@ -1,0 +1,161 @@
+// orvex_cli download against the local service: files and sidecars, the repair of ties at step
+// boundaries, resume (also after SIGKILL), retries, refusal, shards, and the round trip through
+// a service that serves the download directory.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "ChildProcess.h"
+#include "LocalService.h"
+#include "hqserver/CsvLoader.h"
+
+namespace orvex {
+namespace test {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr int64_t kDay = 86400LL * 1000000000LL;
+
+// Target A, day 1: 900 distinct times, 300 records at one time t (a full step ends inside them)
+// and 1,001 at an earlier time (more than one step can bring). Target B: three records on day 0.
+std::string storeCsv() {
+  std::ostringstream csv;
+  for (int i = 0; i < 900; ++i) csv << "A,tick," << kDay + 1000 + i << ",0,1," << i << "\n";
+  for (int i = 0; i < 300; ++i) csv << "A,tick," << kDay + 500 << ",0,2,tie" << i << "\n";
+  for (int i = 0; i < 1001; ++i) csv << "A,tick," << kDay + 100 << ",0,3,crowd" << i << "\n";
+  csv << "B,tick,5,0,1.5,q\nB,tick,6,0,2,a,b\nB,tick,7,0,3,x\n";
+  return csv.str();
+}
+
+std::map<std::string, std::string> tree(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    if (!entry.is_regular_file()) continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    files[fs::relative(entry.path(), dir).string()] = bytes.str();
+  }
+  return files;
+}
+
+class CliDownloadTest : public ::testing::Test {
+ protected:
+  CliDownloadTest()
+      : dir_(fs::temp_directory_path() / ("cli-download-" + std::to_string(::getpid()))) {
+    fs::remove_all(dir_);
+  }
+  ~CliDownloadTest() override { fs::remove_all(dir_); }
+
+  std::vector<std::string> args(LocalService& service, const std::string& out,
+                                std::vector<std::string> extra = {}) {
+    std::vector<std::string> a = {"download",    "tick",
+                                  "A",           "B",
+                                  "--begin",     "0",
+                                  "--end",       std::to_string(2 * kDay - 1),
+                                  "--out",       (dir_ / out).string(),
+                                  "--server",    service.url(),
+                                  "--log-level", "off"};
+    a.insert(a.end(), extra.begin(), extra.end());
+    return a;
+  }
+
+  int run(const std::vector<std::string>& a, std::string& err) {
+    std::string out;
+    return runProgram(ORVEX_CLI_PATH, a, out, err);
+  }
+
+  fs::path dir_;
+  LocalService service_{{}, LocalService::fromCsv(storeCsv())};
+};
+
+TEST_F(CliDownloadTest, WritesPartitionsRepairsTiesAndResumes) {
+  std::string err;
+  // 1,001 records at one time cannot all be had: the result is incomplete.
+  EXPECT_EQ(run(args(service_, "d", {"--format", "csv", "--jobs", "2"}), err), 3) << err;
+  EXPECT_NE(err.find("4 partitions: 4 complete, 0 already done, 0 failed"), std::string::npos)
+      << err;
+  auto files = tree((dir_ / "d").string());
+  ASSERT_EQ(files.size(), 8u);
+  const std::string& meta = files["tick/A/1970-01-02.meta.json"];
+  EXPECT_NE(meta.find("\"records\": 2200"), std::string::npos) << meta;
+  EXPECT_NE(meta.find("\"repaired\": 200"), std::string::npos) << meta;
+  EXPECT_NE(meta.find("\"unrecovered\": 1"), std::string::npos) << meta;
+  EXPECT_EQ(files["tick/B/1970-01-01.csv"], "time,value,data\n5,1.5,q\n6,2,\"a,b\"\n7,3,x\n");
+  EXPECT_EQ(files["tick/B/1970-01-02.csv"], "time,value,data\n");
+
+  // Again: every partition is done. A damaged file fails its hash and is fetched again.
+  EXPECT_EQ(run(args(service_, "d", {"--format", "csv"}), err), 0) << err;
+  EXPECT_NE(err.find("0 complete, 4 already done"), std::string::npos) << err;
+  std::ofstream(dir_ / "d/tick/B/1970-01-01.csv", std::ios::app) << "8,1,extra\n";
+  EXPECT_EQ(run(args(service_, "d", {"--format", "csv"}), err), 0) << err;
+  EXPECT_NE(err.find("1 complete, 3 already done"), std::string::npos) << err;
+  EXPECT_EQ(tree((dir_ / "d").string()), files);
+}
+
+TEST_F(CliDownloadTest, AKilledDownloadResumesToIdenticalFiles) {
+  std::string err;
+  run(args(service_, "ref"), err);
+  std::string error;
+  service_.faults().add(*hqserver::FaultRule::parse("kind=delay,ms=150,path=/QryCodeType", error));
+  for (int wait : {100, 400, 900}) {  // killed at several moments, resumed each time
+    auto child =
+        ChildProcess::start(ORVEX_CLI_PATH, args(service_, "killed", {"--jobs", "1"}), error);
+    ASSERT_TRUE(child) << error;
+    std::this_thread::sleep_for(std::chrono::milliseconds(wait));
+    child->signal(SIGKILL);
+    child->wait();
+  }
+  service_.faults().clear();
+  run(args(service_, "killed"), err);
+  EXPECT_EQ(tree((dir_ / "killed").string()), tree((dir_ / "ref").string())) << err;
+}
+
+TEST_F(CliDownloadTest, RetriesPassingFailuresAndStopsWhenRefused) {
+  const struct {
+    const char* fault;
+    int status;
+    const char* err;
+  } cases[] = {
+      // Status 3 rather than 0: target A's crowded time stays incomplete.
+      {"kind=status,code=503,path=/QryCodeType,first=2", 3, "; 2 retries"},
+      {"kind=status,code=503,path=/QryCodeType", 3, "orvex_cli: download tick/A/1970-01-01: "},
+      {"kind=status,code=403,path=/QryCodeType", 4, "refused by the service"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    std::string error, err;
+    service_.faults().clear();
+    service_.faults().add(*hqserver::FaultRule::parse(c.fault, error));
+    const std::string out = "r" + std::to_string(n++);
+    EXPECT_EQ(run(args(service_, out, {"--jobs", "1", "--retries", "2"}), err), c.status) << err;
+    EXPECT_NE(err.find(c.err), std::string::npos) << c.fault << ": " << err;
+  }
+}
+
+// Shards split the partitions; the directory served again is downloaded again identically.
+TEST_F(CliDownloadTest, ShardsAndTheRoundTripThroughTheService) {
+  std::string err;
+  run(args(service_, "whole"), err);
+  run(args(service_, "sharded", {"--shard", "0/3"}), err);
+  run(args(service_, "sharded", {"--shard", "1/3"}), err);
+  EXPECT_LT(tree((dir_ / "sharded").string()).size(), 8u);
+  run(args(service_, "sharded", {"--shard", "2/3"}), err);
+  const auto whole = tree((dir_ / "whole").string());
+  EXPECT_EQ(tree((dir_ / "sharded").string()), whole);
+
+  std::string error;
+  LocalService again({}, hqserver::CsvLoader::loadPath((dir_ / "whole").string(), error));
+  ASSERT_TRUE(error.empty()) << error;
+  run(args(again, "again"), err);
+  EXPECT_EQ(tree((dir_ / "again").string()), whole) << err;
+}
+
+}  // namespace
+}  // namespace test
+}  // namespace orvex
