@@ -94,12 +94,8 @@ class ClientTest : public ::testing::Test {
   }
   // Makes `settings` (with `body`) the service's only fault rule.
   void fault(const std::string& settings, const std::string& body = "") {
-    std::string error;
-    auto rule = hqserver::FaultRule::parse(settings, error);
-    ASSERT_TRUE(rule) << error;
-    rule->body = body;
     service->faults().clear();
-    service->faults().add(*rule);
+    service->addFault(settings, body);
   }
   ResultStatus get(const std::string& uri, int32_t tries = 3, const HeaderMap& headers = {}) {
     return api.getRequest(Poco::URI(uri), headers, tries, rsp);
@@ -491,9 +487,7 @@ TEST_F(ClientTest, InitMakesSessionsAndReturnsTheHeartbeat) {
 
   // A failed heartbeat fails init but still reports the time; requests follow the new address.
   other = std::make_unique<LocalService>(serviceOptions(), service->storePtr());
-  hqserver::FaultRule refused;  // 503 on every heartbeat
-  refused.path = "/HeartBeat";
-  other->faults().add(refused);
+  other->addFault("kind=status,path=/HeartBeat");
   initTime.clear();
   EXPECT_EQ(api.init(other->url(), initTime, 1).code, EN_ICE_NET_ERROR);
   EXPECT_FALSE(initTime.empty());

@@ -33,14 +33,8 @@ class PluginTest : public ::testing::Test {
   // Starts the service on `store` with `settings` as its only fault rule, and the host on it.
   void serve(const std::string& settings = "",
              std::shared_ptr<const hqserver::DataStore> store = DataSet::store()) {
-    hqserver::ServerOptions options;
-    if (!settings.empty()) {
-      std::string error;
-      auto rule = hqserver::FaultRule::parse(settings, error);
-      ASSERT_TRUE(rule) << error;
-      options.faults.push_back(*rule);
-    }
-    service = std::make_unique<LocalService>(options, std::move(store));
+    service = std::make_unique<LocalService>(hqserver::ServerOptions(), std::move(store));
+    if (!settings.empty()) service->addFault(settings);
     ASSERT_TRUE(host.start(2, service->url()));
   }
   // The value of query parameter `name` in each request to `path`, joined by ",".
