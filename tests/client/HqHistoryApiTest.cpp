@@ -436,6 +436,7 @@ TEST_F(ClientTest, FailedQueriesNameTheUrlAndTypeAndPagingKeepsItsAnswer) {
   EXPECT_TRUE(page.isLast);
 }
 
+// Unreadable and empty bodies are the server-name fuzzer's.
 TEST_F(ClientTest, ServerNameComesOnlyFromAStringNameMember) {
   start();
   struct Case {
@@ -446,22 +447,15 @@ TEST_F(ClientTest, ServerNameComesOnlyFromAStringNameMember) {
       {"", "", OK, "orvex-hqserver"},
       {"kind=answer", R"({"version":"1"})", OK, "kept"},
       {"kind=answer", R"({"name":5})", OK, "kept"},
-      {"kind=answer", "", OK, "kept"},
-      {"kind=answer", "abc", UNKNOWN, "kept"},
-      {"kind=answer", std::string(200000, '['), UNKNOWN, "kept"},
       {"kind=status,code=500", "", EN_ICE_NET_ERROR, "kept"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.fault + " " + c.body.substr(0, 40));
+    SCOPED_TRACE(c.fault + " " + c.body);
     service->faults().clear();
     if (!c.fault.empty()) fault(c.fault, c.body);
     std::string name = "kept";
-    ResultStatus status = api.getServerName(name);
-    EXPECT_EQ(status.code, c.code);
+    EXPECT_EQ(api.getServerName(name).code, c.code);
     EXPECT_EQ(name, c.name);
-    if (c.code == UNKNOWN) {
-      EXPECT_EQ(status.msg, msg::kJsonParseFailed);
-    }
   }
 }
 
