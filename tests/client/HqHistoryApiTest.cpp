@@ -94,12 +94,8 @@ class ClientTest : public ::testing::Test {
   }
   // Makes `settings` (with `body`) the service's only fault rule.
   void fault(const std::string& settings, const std::string& body = "") {
-    std::string error;
-    auto rule = hqserver::FaultRule::parse(settings, error);
-    ASSERT_TRUE(rule) << error;
-    rule->body = body;
     service->faults().clear();
-    service->faults().add(*rule);
+    service->addFault(settings, body);
   }
   ResultStatus get(const std::string& uri, int32_t tries = 3, const HeaderMap& headers = {}) {
     return api.getRequest(Poco::URI(uri), headers, tries, rsp);
@@ -440,6 +436,7 @@ TEST_F(ClientTest, FailedQueriesNameTheUrlAndTypeAndPagingKeepsItsAnswer) {
   EXPECT_TRUE(page.isLast);
 }
 
+// Unreadable and empty bodies are the server-name fuzzer's.
 TEST_F(ClientTest, ServerNameComesOnlyFromAStringNameMember) {
   start();
   struct Case {
@@ -450,22 +447,15 @@ TEST_F(ClientTest, ServerNameComesOnlyFromAStringNameMember) {
       {"", "", OK, "orvex-hqserver"},
       {"kind=answer", R"({"version":"1"})", OK, "kept"},
       {"kind=answer", R"({"name":5})", OK, "kept"},
-      {"kind=answer", "", OK, "kept"},
-      {"kind=answer", "abc", UNKNOWN, "kept"},
-      {"kind=answer", std::string(200000, '['), UNKNOWN, "kept"},
       {"kind=status,code=500", "", EN_ICE_NET_ERROR, "kept"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.fault + " " + c.body.substr(0, 40));
+    SCOPED_TRACE(c.fault + " " + c.body);
     service->faults().clear();
     if (!c.fault.empty()) fault(c.fault, c.body);
     std::string name = "kept";
-    ResultStatus status = api.getServerName(name);
-    EXPECT_EQ(status.code, c.code);
+    EXPECT_EQ(api.getServerName(name).code, c.code);
     EXPECT_EQ(name, c.name);
-    if (c.code == UNKNOWN) {
-      EXPECT_EQ(status.msg, msg::kJsonParseFailed);
-    }
   }
 }
 
@@ -491,9 +481,7 @@ TEST_F(ClientTest, InitMakesSessionsAndReturnsTheHeartbeat) {
 
   // A failed heartbeat fails init but still reports the time; requests follow the new address.
   other = std::make_unique<LocalService>(serviceOptions(), service->storePtr());
-  hqserver::FaultRule refused;  // 503 on every heartbeat
-  refused.path = "/HeartBeat";
-  other->faults().add(refused);
+  other->addFault("kind=status,path=/HeartBeat");
   initTime.clear();
   EXPECT_EQ(api.init(other->url(), initTime, 1).code, EN_ICE_NET_ERROR);
   EXPECT_FALSE(initTime.empty());

@@ -7,20 +7,17 @@
 #include <fstream>
 #include <string>
 
+#include "ScopedEnvironment.h"
 #include "orvex/Environment.h"
 #include "orvex/IServiceRouter.h"
 
 namespace orvex {
 namespace {
 
-class EnvironmentTest : public ::testing::Test {
- protected:
-  void SetUp() override { env().clear(); }
-  void TearDown() override { env().clear(); }
-  static vantor::Environment& env() { return vantor::Environment::instance(); }
-};
+vantor::Environment& env() { return vantor::Environment::instance(); }
 
-TEST_F(EnvironmentTest, LoadsWholeFilesOverEarlierValues) {
+TEST(EnvironmentTest, LoadsWholeFilesOverEarlierValues) {
+  test::ScopedEnvironment cleared;
   const std::string path = ::testing::TempDir() + "orvex-env-" + std::to_string(getpid());
   env().setValue("product", "before");
   std::ofstream(path) << "product=after\nno separator here\n";
@@ -50,7 +47,8 @@ TEST_F(EnvironmentTest, LoadsWholeFilesOverEarlierValues) {
   EXPECT_EQ(0, env().getProductNumber());
 }
 
-TEST_F(EnvironmentTest, ConfigAuthServiceServesConfiguration) {
+TEST(EnvironmentTest, ConfigAuthServiceServesConfiguration) {
+  test::ScopedEnvironment cleared;
   ConfigAuthService service;
   std::string token = "stale";
   AccessInfo info;

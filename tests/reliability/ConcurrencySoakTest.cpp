@@ -21,10 +21,7 @@ TEST(ConcurrencySoakTest, EightHostThreadsMixAllRequestKindsUnderFaults) {
   for (const char* text :
        {"kind=status,code=401,every=13", "kind=status,code=503,every=101", "kind=garbage,every=89",
         "kind=close,every=67", "kind=delay,ms=30,every=7"}) {
-    std::string error;
-    auto rule = hqserver::FaultRule::parse(text, error);
-    ASSERT_TRUE(rule.has_value()) << error;
-    service.faults().add(*rule);
+    service.addFault(text);
   }
   std::atomic<int> succeeded{0}, failed{0};
   auto count = [&](const ResultStatus& s) {

@@ -66,12 +66,6 @@ class FaultSuiteTest : public ::testing::Test {
     service = std::make_unique<LocalService>(options, DataSet::store());
     ASSERT_TRUE(host.start(2, service->url()));
   }
-  void addFault(const std::string& text) {
-    std::string error;
-    auto rule = hqserver::FaultRule::parse(text, error);
-    ASSERT_TRUE(rule.has_value()) << error;
-    service->faults().add(*rule);
-  }
   void expectStillServing() {
     service->faults().clear();
     EXPECT_EQ(host.run(kRange, 9001).code, OK);
@@ -90,7 +84,7 @@ class FaultTableTest : public FaultSuiteTest, public ::testing::WithParamInterfa
 TEST_P(FaultTableTest, EndsInTheOwedStatusAndKeepsServing) {
   const FaultCase& c = GetParam();
   std::istringstream faults(c.faults);
-  for (std::string fault; std::getline(faults, fault, ';');) addFault(fault);
+  for (std::string fault; std::getline(faults, fault, ';');) service->addFault(fault);
   const uint64_t before = service->requestCount("/QryCodeType");
   const ResultStatus ranged = host.run(kRange, 1);
   EXPECT_EQ(ranged.code, c.rangeCode) << ranged.msg;
@@ -129,7 +123,7 @@ TEST_F(FaultSuiteTest, ServiceGoingAwayMidRequestAndComingBack) {
   options.port = Poco::Net::ServerSocket(Poco::Net::SocketAddress("127.0.0.1", 0)).address().port();
   service.reset();
   start(options);
-  addFault("kind=delay,ms=20000,path=/QryCodeType,every=3");  // stalls the third step
+  service->addFault("kind=delay,ms=20000,path=/QryCodeType,every=3");  // stalls the third step
   const uint64_t before = service->requestCount("/QryCodeType");
   ResultStatus during;
   std::thread request([&] { during = host.run(kRange, 1); });

@@ -49,20 +49,15 @@ const std::vector<std::string>& DataSet::targets() {
   return list;
 }
 
-const std::string& DataSet::csv() {
-  static const std::string text = [] {
-    std::string out;
+std::shared_ptr<const hqserver::DataStore> DataSet::store() {
+  static const std::shared_ptr<const hqserver::DataStore> data = [] {
+    std::string csv;
     for (const Row& r : rows()) {
-      out += r.target + "," + r.key + "," + std::to_string(r.time) + "," + std::to_string(r.mtm) +
+      csv += r.target + "," + r.key + "," + std::to_string(r.time) + "," + std::to_string(r.mtm) +
              ",1.5," + r.data + "\n";
     }
-    return out;
+    return LocalService::fromCsv(csv);
   }();
-  return text;
-}
-
-std::shared_ptr<const hqserver::DataStore> DataSet::store() {
-  static const std::shared_ptr<const hqserver::DataStore> data = LocalService::fromCsv(csv());
   return data;
 }
 

@@ -30,7 +30,6 @@ struct DataSet {
 
   static const std::vector<std::string>& targets();
   static std::shared_ptr<const hqserver::DataStore> store();
-  static const std::string& csv();  // target,key,time,mtm,value,data
   static int64_t lastTickTime() { return kBase + (kTickCount - 1) * kTickStep; }
   // The newest `maxCount` records with begin <= time <= end, oldest first.
   static std::vector<RecordId> range(const std::string& target, const std::string& key,

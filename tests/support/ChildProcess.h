@@ -5,7 +5,8 @@
 // the child runs. Not copyable. The destructor kills a child that is still running.
 #pragma once
 
-#include <sys/types.h>
+#include <Poco/Pipe.h>
+#include <Poco/Process.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -44,10 +45,10 @@ class ChildProcess {
   std::string err() const;
 
  private:
-  ChildProcess(pid_t pid, int outFd, int errFd);
-  void readInto(int fd, std::string& sink, bool& closed);
+  ChildProcess(const Poco::ProcessHandle& handle, Poco::Pipe out, Poco::Pipe err);
+  void readInto(Poco::Pipe pipe, std::string& sink, bool& closed);
 
-  pid_t pid_;
+  Poco::ProcessHandle handle_;
   bool reaped_ = false;
   int status_ = -1;
   mutable std::mutex mutex_;

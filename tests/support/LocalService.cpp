@@ -3,6 +3,7 @@
 #include <rapidjson/document.h>
 
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
@@ -22,6 +23,14 @@ LocalService::LocalService(hqserver::ServerOptions options,
 }
 
 LocalService::~LocalService() { server_->stop(); }
+
+void LocalService::addFault(const std::string& settings, const std::string& body) {
+  std::string error;
+  std::optional<hqserver::FaultRule> rule = hqserver::FaultRule::parse(settings, error);
+  if (!rule) throw std::runtime_error("fault rule " + settings + ": " + error);
+  if (!body.empty()) rule->body = body;
+  faults().add(*rule);
+}
 
 std::vector<LoggedRequest> LocalService::requests(const std::string& path) const {
   std::vector<LoggedRequest> out;

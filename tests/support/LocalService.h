@@ -53,6 +53,9 @@ class LocalService {
   const hqserver::DataStore& store() const { return *store_; }
   std::shared_ptr<const hqserver::DataStore> storePtr() const { return store_; }
   hqserver::FaultInjector& faults() { return server_->faults(); }
+  // Adds the fault rule written as on the command line, answering `body` when one is given;
+  // throws std::runtime_error when `settings` are malformed.
+  void addFault(const std::string& settings, const std::string& body = "");
   // "kv_reqwait_msec" sent with every answer; negative turns it off.
   void setWaitMsec(int msec) { server_->setWaitMsec(msec); }
   uint64_t requestCount(const std::string& path) const { return server_->requestCount(path); }

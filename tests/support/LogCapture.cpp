@@ -6,7 +6,6 @@
 #include <log4cxx/logger.h>
 #include <log4cxx/spi/loggingevent.h>
 
-#include <algorithm>
 #include <mutex>
 
 namespace orvex {
@@ -24,11 +23,6 @@ class MemoryAppender : public log4cxx::AppenderSkeleton {
   std::vector<LogCapture::Entry> entries() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return entries_;
-  }
-
-  void clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    entries_.clear();
   }
 
  protected:
@@ -70,25 +64,15 @@ LogCapture::~LogCapture() {
 
 std::vector<LogCapture::Entry> LogCapture::entries() const { return impl_->appender->entries(); }
 
-std::vector<std::string> LogCapture::lines() const {
-  std::vector<std::string> texts;
-  for (Entry& entry : impl_->appender->entries()) {
-    texts.push_back(std::move(entry.text));
-  }
-  return texts;
-}
+std::vector<std::string> LogCapture::lines() const { return linesContaining(""); }
 
 std::vector<std::string> LogCapture::linesContaining(const std::string& needle) const {
-  std::vector<std::string> found = lines();
-  found.erase(std::remove_if(found.begin(), found.end(),
-                             [&needle](const std::string& line) {
-                               return line.find(needle) == std::string::npos;
-                             }),
-              found.end());
+  std::vector<std::string> found;
+  for (Entry& entry : impl_->appender->entries()) {
+    if (entry.text.find(needle) != std::string::npos) found.push_back(std::move(entry.text));
+  }
   return found;
 }
-
-void LogCapture::clear() { impl_->appender->clear(); }
 
 }  // namespace test
 }  // namespace orvex

@@ -35,7 +35,6 @@ class LogCapture {
   std::vector<Entry> entries() const;
   // The lines containing `needle`.
   std::vector<std::string> linesContaining(const std::string& needle) const;
-  void clear();
 
  private:
   struct Impl;

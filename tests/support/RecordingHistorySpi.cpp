@@ -1,5 +1,6 @@
 #include "RecordingHistorySpi.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace orvex {
@@ -14,13 +15,7 @@ size_t Delivery::bodyCount() const {
 void RecordingHistorySpi::onReqData(int32_t requestId, int64_t mtmValue,
                                     const std::vector<CloudTopic>& topics,
                                     const ResultStatus& status, bool isLast) {
-  Delivery delivery;
-  delivery.thread = std::this_thread::get_id();
-  delivery.requestId = requestId;
-  delivery.mtmValue = mtmValue;
-  delivery.topics = topics;
-  delivery.status = status;
-  delivery.isLast = isLast;
+  const Delivery delivery{std::this_thread::get_id(), requestId, mtmValue, topics, status, isLast};
   Observer observer;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -55,11 +50,8 @@ bool RecordingHistorySpi::waitForLast(int32_t requestId, std::chrono::millisecon
   std::unique_lock<std::mutex> lock(mutex_);
   return changed_.wait_for(lock, timeout, [&] {
     auto it = byRequest_.find(requestId);
-    if (it == byRequest_.end()) return false;
-    for (const Delivery& d : it->second) {
-      if (d.isLast) return true;
-    }
-    return false;
+    return it != byRequest_.end() &&
+           std::any_of(it->second.begin(), it->second.end(), [](auto& d) { return d.isLast; });
   });
 }
 

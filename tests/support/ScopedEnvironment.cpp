@@ -10,9 +10,7 @@ ScopedEnvironment::ScopedEnvironment() { vantor::Environment::instance().clear()
 ScopedEnvironment::ScopedEnvironment(
     std::initializer_list<std::pair<std::string, std::string>> values)
     : ScopedEnvironment() {
-  for (const auto& [key, value] : values) {
-    set(key, value);
-  }
+  for (const auto& [key, value] : values) set(key, value);
 }
 
 ScopedEnvironment::~ScopedEnvironment() { vantor::Environment::instance().clear(); }
