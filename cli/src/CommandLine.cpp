@@ -188,6 +188,10 @@ class CommandLineParser {
     if (!key_.empty()) o.args.push_back(key_);
     if (!target_.empty()) o.args.push_back(target_);
     o.args.insert(o.args.end(), targets_.begin(), targets_.end());
+    if (o.command == "download" && app_.count("--format") > 0) {
+      // The printed-record format means nothing to files; taking it silently would mislead.
+      throw std::invalid_argument("download's --format (csv.gz or csv) goes after 'download'");
+    }
     parseOutputFormat(raw_.format, o.format);
     o.gzip = raw_.downloadFormat == "csv.gz";
     o.progress = raw_.progress == "always"  ? ProgressMode::Always

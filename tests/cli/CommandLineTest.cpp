@@ -80,6 +80,7 @@ TEST(CommandLineTest, RefusesBadArgumentsInOneLine) {
       {"last", "tick", "A", "--set", "novalue"},
       {"download", "tick", "A", "--begin", "0", "--end", "1", "--out", "d", "--shard", "3/3"},
       {"download", "tick", "A", "--begin", "0", "--end", "1"},  // no --out
+      {"--format", "json", "download", "tick", "A", "--begin", "0", "--end", "1", "--out", "d"},
   };
   for (const auto& args : bad) {
     const ParsedCommandLine parsed = parseCommandLine(args);
