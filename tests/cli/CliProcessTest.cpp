@@ -197,23 +197,25 @@ TEST_F(CliProcessTest, AServiceThatIsDownGivesAClearMessage) {
 }
 
 // Runs against the embedded data set. Checks that `out` is the header, then whole records of
-// `targets` each printed once; returns their count as a summary prints it.
+// every one of `targets`, each printed once; returns their count as a summary prints it.
 class CliEmbeddedTest : public ::testing::Test {
  protected:
   static std::string checkRecords(const std::string& out, const std::vector<std::string>& targets) {
     const std::vector<std::string> got = lines(out);
     EXPECT_EQ(got.empty() ? "" : got[0], kHeader);
     EXPECT_TRUE(!out.empty() && out.back() == '\n');
-    std::set<std::string> seen;
+    std::set<std::string> seen, targetsSeen;
     for (size_t i = 1; i < got.size(); ++i) {
-      const bool known = std::any_of(targets.begin(), targets.end(), [&](const auto& t) {
-        return got[i].rfind(t + ",tick,", 0) == 0;
-      });
+      const std::string target = got[i].substr(0, got[i].find(",tick,"));
+      const bool known =
+          std::count(targets.begin(), targets.end(), target) == 1 && got[i].size() > target.size();
       if (!known || !seen.insert(got[i]).second) {
         ADD_FAILURE() << "line " << i << " unknown or repeated: " << got[i];
         break;
       }
+      targetsSeen.insert(target);
     }
+    EXPECT_EQ(targetsSeen.size(), targets.size()) << "a target is missing";
     std::string count = std::to_string(got.empty() ? 0 : got.size() - 1);
     for (int i = static_cast<int>(count.size()) - 3; i > 0; i -= 3) count.insert(i, ",");
     return count;

@@ -142,6 +142,7 @@ TEST(HttpServerTest, InjectsEachFaultKindAndPacingScriptedAtRunTime) {
   const std::vector<LoggedRequest> beats = service.requests("/HeartBeat");
   ASSERT_EQ(beats.size(), 2u);
   EXPECT_EQ(beats[0].fault, "close");
+  EXPECT_EQ(beats[1].status, 200);
   EXPECT_EQ(beats[1].headers.at("kvauth"), "***");
   const std::string stats = httpGet(fresh, "/_control/stats").body;
   EXPECT_NE(stats.find("\"faultsFired\":6"), std::string::npos) << stats;
