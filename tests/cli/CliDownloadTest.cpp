@@ -101,8 +101,8 @@ TEST_F(CliDownloadTest, WritesPartitionsRepairsTiesAndResumes) {
 TEST_F(CliDownloadTest, AKilledDownloadResumesToIdenticalFiles) {
   std::string err;
   run(args(service_, "ref"), err);
+  service_.addFault("kind=delay,ms=150,path=/QryCodeType");
   std::string error;
-  service_.faults().add(*hqserver::FaultRule::parse("kind=delay,ms=150,path=/QryCodeType", error));
   for (int wait : {100, 400, 900}) {  // killed at several moments, resumed each time
     auto child =
         ChildProcess::start(ORVEX_CLI_PATH, args(service_, "killed", {"--jobs", "1"}), error);
@@ -129,9 +129,9 @@ TEST_F(CliDownloadTest, RetriesPassingFailuresAndStopsWhenRefused) {
   };
   int n = 0;
   for (const auto& c : cases) {
-    std::string error, err;
+    std::string err;
     service_.faults().clear();
-    service_.faults().add(*hqserver::FaultRule::parse(c.fault, error));
+    service_.addFault(c.fault);
     const std::string out = "r" + std::to_string(n++);
     EXPECT_EQ(run(args(service_, out, {"--jobs", "1", "--retries", "2"}), err), c.status) << err;
     EXPECT_NE(err.find(c.err), std::string::npos) << c.fault << ": " << err;

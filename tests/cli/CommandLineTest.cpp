@@ -84,9 +84,7 @@ TEST(CommandLineTest, RefusesBadArgumentsInOneLine) {
   };
   for (const auto& args : bad) {
     const ParsedCommandLine parsed = parseCommandLine(args);
-    std::string joined;
-    for (const auto& a : args) joined += a + " ";
-    EXPECT_EQ(parsed.kind, Kind::Error) << joined;
+    EXPECT_EQ(parsed.kind, Kind::Error) << ::testing::PrintToString(args);
     EXPECT_EQ(parsed.text.find('\n'), std::string::npos) << parsed.text;
     EXPECT_NE(parsed.text.find("--help"), std::string::npos) << parsed.text;
   }

@@ -22,14 +22,6 @@ std::unique_ptr<ThreadPoolBase> startedPool(int32_t threads, int32_t capacity) {
   return pool;
 }
 
-// Occupies the worker of a one-thread pool until the returned gate is set.
-std::promise<void> occupyWorker(ThreadPoolBase& pool) {
-  std::promise<void> gate;
-  EXPECT_TRUE(pool.submit([opened = gate.get_future().share()] { opened.wait(); }).ok());
-  while (pool.queuedCount() > 0) std::this_thread::yield();
-  return gate;
-}
-
 // Jobs of a one-thread pool all run on its worker, so `ran` needs no lock once the pool stopped.
 TEST(ThreadPoolTest, OneThreadRunsJobsInOrderAndSurvivesThrowingJobs) {
   test::LogCapture capture(log4cxx::Level::getError(), "ThreadPool");
@@ -53,7 +45,9 @@ TEST(ThreadPoolTest, OneThreadRunsJobsInOrderAndSurvivesThrowingJobs) {
 TEST(ThreadPoolTest, FullQueueMakesSubmitWaitInsteadOfDropping) {
   auto pool = startedPool(1, 2);
   std::vector<int> ran;
-  std::promise<void> gate = occupyWorker(*pool);
+  std::promise<void> gate;  // holds the worker, leaving the queue to fill
+  ASSERT_TRUE(pool->submit([opened = gate.get_future().share()] { opened.wait(); }).ok());
+  while (pool->queuedCount() > 0) std::this_thread::yield();
   for (int i = 0; i < 2; ++i) ASSERT_TRUE(pool->submit([&ran, i] { ran.push_back(i); }).ok());
 
   std::atomic<bool> returned{false};

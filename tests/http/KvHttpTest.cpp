@@ -32,12 +32,6 @@ hqserver::ServerOptions withToken() {
 
 class KvHttpTest : public ::testing::Test {
  protected:
-  void addFault(const std::string& settings) {
-    std::string error;
-    auto rule = hqserver::FaultRule::parse(settings, error);
-    ASSERT_TRUE(rule) << error;
-    service_.faults().add(*rule);
-  }
   ResultStatus get(const std::string& path, const std::string& timeoutMs = "5000") {
     HeaderMap headers{{"kvauth", kToken}, {"Request-Timeout", timeoutMs}};
     return session_.getRspHeader(rsp_, rspHeaders_, path, headers);
@@ -74,7 +68,7 @@ TEST_F(KvHttpTest, EveryAnswerMapsToACodeAndTheSessionServesTheNextRequest) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fault);
     service_.faults().clear();
-    if (*c.fault) addFault(std::string(c.fault) + ",first=1");
+    if (*c.fault) service_.addFault(std::string(c.fault) + ",first=1");
     ResultStatus status = get(c.path, c.timeoutMs);
     EXPECT_EQ(status.code, c.code) << status.toString();
     EXPECT_THAT(status.msg, HasSubstr(c.msg));
@@ -86,7 +80,7 @@ TEST_F(KvHttpTest, EveryAnswerMapsToACodeAndTheSessionServesTheNextRequest) {
   }
   EXPECT_EQ(get(page).code, OK);
   HeaderMap plainHeaders = rspHeaders_;
-  addFault("kind=caps-headers");
+  service_.addFault("kind=caps-headers");
   ASSERT_EQ(get(page).code, OK);
   plainHeaders.erase("date");
   rspHeaders_.erase("date");
@@ -105,16 +99,16 @@ TEST_F(KvHttpTest, EveryAnswerMapsToACodeAndTheSessionServesTheNextRequest) {
 
 TEST_F(KvHttpTest, OnlyARequestLostWithAClosedKeptAliveConnectionIsResent) {
   ASSERT_TRUE(get("/HeartBeat").ok());  // opens the connection that is then reused
-  addFault("kind=close,path=/HeartBeat,first=1");
+  service_.addFault("kind=close,path=/HeartBeat,first=1");
   ResultStatus status = get("/HeartBeat");
   EXPECT_TRUE(status.ok()) << status.toString();
   // The retry is the only one: a connection just opened that fails is final.
-  addFault("kind=close,path=/HeartBeat,first=2");
+  service_.addFault("kind=close,path=/HeartBeat,first=2");
   EXPECT_EQ(get("/HeartBeat").code, EN_FAIL_CONNECT);
   EXPECT_EQ(service_.requestCount("/HeartBeat"), 5u);
 
   // A time-out is not resent, and its late answer is not taken for the next request's.
-  addFault("kind=delay,ms=1000,path=/QryLast,first=1");
+  service_.addFault("kind=delay,ms=1000,path=/QryLast,first=1");
   EXPECT_EQ(get("/QryLast?codes=DCE.m2409&types=tick", "200").code, TIMEOUT);
   ASSERT_TRUE(get("/HeartBeat").ok());
   EXPECT_EQ(rsp_, "ok\n");
