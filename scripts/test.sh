@@ -51,8 +51,9 @@ run_pass() {
   fi
 }
 
+# The benchmarks are built here too (not run), so that a change cannot break them unseen.
 plain_pass() {
-  "$root/scripts/build.sh" "$build" -DORVEX_BUILD_TESTS=ON || return 1
+  "$root/scripts/build.sh" "$build" -DORVEX_BUILD_TESTS=ON -DORVEX_BUILD_BENCHMARKS=ON || return 1
   (cd "$build" && ctest --output-on-failure -j "$jobs" "${extra_ctest[@]}")
 }
 
