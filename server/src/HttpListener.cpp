@@ -12,13 +12,18 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 namespace orvex {
 namespace hqserver {
 namespace {
 
 constexpr size_t kMaxHead = 16 * 1024;
-// How often an incomplete request head is looked at again (a readable socket stays readable).
+// How often an incomplete request head is looked at again (a readable socket stays readable):
+// soon while it is young, since a head written in several pieces completes within moments; then
+// rarely, so that a client dripping its head costs next to nothing.
+constexpr auto kQuickRecheck = std::chrono::microseconds(200);
+constexpr auto kQuickWindow = std::chrono::milliseconds(50);
 constexpr auto kRecheck = std::chrono::milliseconds(20);
 // The admission thread's longest sleep: it bounds how late a connection given back is watched.
 constexpr auto kAdmissionTick = std::chrono::milliseconds(5);
@@ -52,6 +57,21 @@ bool headArrived(Poco::Net::StreamSocket& socket, int& size) {
 }
 
 }  // namespace
+
+bool HttpListener::nextHeadArrives(Poco::Net::StreamSocket& socket) const {
+  const auto deadline = Clock::now() + kLinger;
+  while (socket.poll(span(std::chrono::duration_cast<std::chrono::microseconds>(
+                         std::max(deadline - Clock::now(), Clock::duration::zero()))),
+                     Poco::Net::Socket::SELECT_READ)) {
+    int size = 0;
+    if (tls_ || headArrived(socket, size)) return true;
+    if (size <= 0 || Clock::now() >= deadline) return false;
+    // Part of a head: the rest is moments away; a readable socket stays readable, so wait a
+    // little rather than spin.
+    std::this_thread::sleep_for(kQuickRecheck);
+  }
+  return false;
+}
 
 HttpListener::HttpListener(Poco::Net::ServerSocket socket, bool tls,
                            Poco::Net::HTTPRequestHandlerFactory::Ptr factory, Limits limits)
@@ -103,11 +123,17 @@ void HttpListener::admit() {
       returned_.clear();
     }
     Poco::Net::Socket::SocketList readable{listener_}, none, errors;
+    std::chrono::microseconds sleep = kAdmissionTick;
     for (const Waiting& w : waiting) {
-      if (w.nextCheck <= now) readable.push_back(w.link->socket);
+      if (w.nextCheck <= now) {
+        readable.push_back(w.link->socket);
+      } else {
+        sleep = std::min(sleep,
+                         std::chrono::duration_cast<std::chrono::microseconds>(w.nextCheck - now));
+      }
     }
     try {
-      Poco::Net::Socket::select(readable, none, errors, span(kAdmissionTick));
+      Poco::Net::Socket::select(readable, none, errors, span(sleep));
     } catch (const Poco::Exception&) {
       readable.clear();  // a socket closed under us; look again
     }
@@ -152,7 +178,9 @@ bool HttpListener::examine(Waiting& waiting, Clock::time_point now) {
   }
   if (!complete) {
     if (waiting.firstByte == Clock::time_point()) waiting.firstByte = now;
-    waiting.nextCheck = now + kRecheck;
+    const bool young = now - waiting.firstByte < kQuickWindow;
+    waiting.nextCheck = now + (young ? std::chrono::microseconds(kQuickRecheck)
+                                     : std::chrono::microseconds(kRecheck));
     return false;
   }
   {
@@ -185,10 +213,8 @@ void HttpListener::work() {
     bool keep = true;
     for (int served = 0; keep && served < kMaxInARow; ++served) {
       if (served > 0) {
-        int size = 0;
         try {
-          if (!socket.poll(span(kLinger), Poco::Net::Socket::SELECT_READ)) break;
-          if (!tls_ && !headArrived(socket, size)) break;
+          if (!nextHeadArrives(socket)) break;
         } catch (const Poco::Exception&) {
           keep = false;
           break;

@@ -70,6 +70,8 @@ class HttpListener {
   };
 
   void admit();
+  // Whether a whole next request head arrives on `socket` within the linger time.
+  bool nextHeadArrives(Poco::Net::StreamSocket& socket) const;
   // Looks at a readable waiting connection; true when it leaves the waiting room.
   bool examine(Waiting& waiting, Clock::time_point now);
   bool expired(const Waiting& waiting, Clock::time_point now) const;
