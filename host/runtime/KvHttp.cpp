@@ -7,6 +7,7 @@
 
 #include <Poco/Exception.h>
 #include <Poco/InflatingStream.h>
+#include <Poco/MemoryStream.h>
 #include <Poco/Net/NetException.h>
 #include <Poco/URI.h>
 #include <log4cxx/logger.h>
@@ -16,7 +17,6 @@
 #include <exception>
 #include <limits>
 #include <optional>
-#include <sstream>
 #include <string_view>
 
 #include "WireConnection.h"
@@ -85,7 +85,7 @@ bool configFlag(const std::string& key) {
 void inflateGzip(std::string& body, uint64_t limit) {
   std::string plain;
   try {
-    std::istringstream source(body);
+    Poco::MemoryInputStream source(body.data(), body.size());  // reads the body without a copy
     Poco::InflatingInputStream inflater(source, Poco::InflatingStreamBuf::STREAM_GZIP);
     inflater.exceptions(std::ios::badbit);  // corrupt data must not read as a short body
     char chunk[16 * 1024];

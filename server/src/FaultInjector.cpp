@@ -11,15 +11,21 @@ namespace hqserver {
 
 namespace {
 
-constexpr FaultRule::Kind kAllKinds[] = {
-    FaultRule::Kind::Status,     FaultRule::Kind::Delay,    FaultRule::Kind::Close,
-    FaultRule::Kind::Garbage,    FaultRule::Kind::Answer,   FaultRule::Kind::ChunkedCut,
-    FaultRule::Kind::BadChunk,   FaultRule::Kind::Drip,     FaultRule::Kind::Endless,
-    FaultRule::Kind::CapsHeaders};
+// Every kind with its name on the command line: the one list that parsing and printing share.
+struct KindName {
+  FaultRule::Kind kind;
+  const char* name;
+};
+constexpr KindName kKinds[] = {
+    {FaultRule::Kind::Status, "status"},      {FaultRule::Kind::Delay, "delay"},
+    {FaultRule::Kind::Close, "close"},        {FaultRule::Kind::Garbage, "garbage"},
+    {FaultRule::Kind::Answer, "answer"},      {FaultRule::Kind::ChunkedCut, "chunked-cut"},
+    {FaultRule::Kind::BadChunk, "bad-chunk"}, {FaultRule::Kind::Drip, "drip"},
+    {FaultRule::Kind::Endless, "endless"},    {FaultRule::Kind::CapsHeaders, "caps-headers"}};
 
 std::string kindList() {
   std::string list;
-  for (auto k : kAllKinds) list += (list.empty() ? "" : "|") + std::string(FaultRule::kindName(k));
+  for (const KindName& k : kKinds) list += (list.empty() ? "" : "|") + std::string(k.name);
   return list;
 }
 
@@ -30,9 +36,9 @@ bool parseNumber(const std::string& text, int64_t low, int64_t high, int64_t& ou
 }
 
 bool parseKind(const std::string& text, FaultRule::Kind& kind) {
-  for (auto k : kAllKinds) {
-    if (text == FaultRule::kindName(k)) {
-      kind = k;
+  for (const KindName& k : kKinds) {
+    if (text == k.name) {
+      kind = k.kind;
       return true;
     }
   }
@@ -49,27 +55,8 @@ std::string encoded(const std::string& value) {
 }  // namespace
 
 const char* FaultRule::kindName(Kind kind) {
-  switch (kind) {
-    case Kind::Status:
-      return "status";
-    case Kind::Delay:
-      return "delay";
-    case Kind::Close:
-      return "close";
-    case Kind::Garbage:
-      return "garbage";
-    case Kind::Answer:
-      return "answer";
-    case Kind::ChunkedCut:
-      return "chunked-cut";
-    case Kind::BadChunk:
-      return "bad-chunk";
-    case Kind::Drip:
-      return "drip";
-    case Kind::Endless:
-      return "endless";
-    case Kind::CapsHeaders:
-      return "caps-headers";
+  for (const KindName& k : kKinds) {
+    if (k.kind == kind) return k.name;
   }
   return "?";
 }
