@@ -119,6 +119,7 @@ void HttpListener::admit() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (stopping_) break;
+      cutLateHeads(now);
       for (Link& link : returned_) waiting.push_back(Waiting{link, now, Clock::time_point(), now});
       returned_.clear();
     }
@@ -191,6 +192,22 @@ bool HttpListener::examine(Waiting& waiting, Clock::time_point now) {
   return true;
 }
 
+void HttpListener::cutLateHeads(Clock::time_point now) {
+  if (!tls_) return;
+  for (const Link& link : serving_) {
+    if (link->headDeadline == Clock::time_point() || now < link->headDeadline) continue;
+    link->headDeadline = Clock::time_point();
+    // The request thread's read fails and the connection ends (see stop() for why it is bare).
+    ::shutdown(link->socket.impl()->sockfd(), SHUT_RDWR);
+  }
+}
+
+void HttpListener::setHeadDeadline(Connection& connection, Clock::time_point deadline) {
+  if (!tls_) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  connection.headDeadline = deadline;
+}
+
 bool HttpListener::expired(const Waiting& waiting, Clock::time_point now) const {
   if (waiting.firstByte != Clock::time_point()) {
     return now - waiting.firstByte > limits_.headerDeadline;
@@ -248,14 +265,17 @@ void HttpListener::serveOne(Connection& connection) {
   Poco::Net::HTTPServerSession& session = *connection.session;
   Poco::Net::HTTPServerResponseImpl response(session);
   std::unique_ptr<Poco::Net::HTTPServerRequestImpl> read;
+  setHeadDeadline(connection, Clock::now() + limits_.headerDeadline);
   try {
     read = std::make_unique<Poco::Net::HTTPServerRequestImpl>(response, session, params_.get());
   } catch (const Poco::Net::MessageException&) {
+    setHeadDeadline(connection, Clock::time_point());
     response.setStatusAndReason(Poco::Net::HTTPResponse::HTTP_BAD_REQUEST);
     response.setKeepAlive(false);
     response.send();
     throw;
   }
+  setHeadDeadline(connection, Clock::time_point());
   Poco::Net::HTTPServerRequestImpl& request = *read;
   response.setDate(Poco::Timestamp());
   response.setVersion(request.getVersion());

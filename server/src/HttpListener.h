@@ -8,8 +8,9 @@
 // thread, and requests beyond the request threads wait in a queue in arrival order. A connection
 // is closed when its request head is not complete within the header deadline after its first
 // byte, or when it stays idle longer than the idle time-out. TLS connections are handed over as
-// soon as they are readable (their bytes cannot be peeked), so for them only the idle time-out
-// applies in admission. Clients must not pipeline requests (bytes after one request are lost).
+// soon as they are readable (their bytes cannot be peeked); the admission thread shuts one down
+// when its request thread has not read the whole head (handshake included) within the header
+// deadline. Clients must not pipeline requests (bytes after one request are lost).
 // Thread-safe: start() and stop() from one owner thread; everything else runs on its own threads.
 #pragma once
 
@@ -60,6 +61,7 @@ class HttpListener {
     explicit Connection(const Poco::Net::StreamSocket& s) : socket(s) {}
     Poco::Net::StreamSocket socket;
     std::unique_ptr<Poco::Net::HTTPServerSession> session;
+    Clock::time_point headDeadline;  // TLS: set while a head is read; epoch otherwise; mutex_
   };
   using Link = std::shared_ptr<Connection>;
   struct Waiting {
@@ -75,6 +77,9 @@ class HttpListener {
   // Looks at a readable waiting connection; true when it leaves the waiting room.
   bool examine(Waiting& waiting, Clock::time_point now);
   bool expired(const Waiting& waiting, Clock::time_point now) const;
+  // Shuts down TLS connections whose request head is late.
+  void cutLateHeads(Clock::time_point now);
+  void setHeadDeadline(Connection& connection, Clock::time_point deadline);
   void work();
   void serveOne(Connection& connection);
   void giveBack(Link link);
