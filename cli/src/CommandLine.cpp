@@ -185,9 +185,22 @@ class CommandLineParser {
     o = o_;
     const CLI::App* sub = app_.get_subcommands().front();
     o.command = sub->get_name();
-    if (!key_.empty()) o.args.push_back(key_);
-    if (!target_.empty()) o.args.push_back(target_);
-    o.args.insert(o.args.end(), targets_.begin(), targets_.end());
+    if (o.command != "name") {
+      o.args.push_back(key_);
+      if (targets_.empty()) o.args.push_back(target_);  // a one-target command
+      o.args.insert(o.args.end(), targets_.begin(), targets_.end());
+    }
+    for (const std::string& name : o.args) {
+      // Names travel comma-joined, so "a,b" would quietly become two.
+      if (name.empty() || name.find(',') != std::string::npos) {
+        throw std::invalid_argument("'" + name + "' is not a key or target code");
+      }
+      // download makes --out/KEY/TARGET: a name must stay one directory below --out.
+      if (o.command == "download" &&
+          (name == "." || name == ".." || name.find('/') != std::string::npos)) {
+        throw std::invalid_argument("'" + name + "' cannot name a directory of the download");
+      }
+    }
     if (o.command == "download" && app_.count("--format") > 0) {
       // The printed-record format means nothing to files; taking it silently would mislead.
       throw std::invalid_argument("download's --format (csv.gz or csv) goes after 'download'");

@@ -68,6 +68,10 @@ TEST(CommandLineTest, RefusesBadArgumentsInOneLine) {
       {"name", "extra"},
       {"last", "tick"},
       {"cache", "tick", "A", "B"},
+      {"cache", "tick", ""},  // an empty name once shifted the others and crashed
+      {"last", "", "A"},
+      {"last", "tick", "A", "B,C"},  // would quietly become two targets
+      {"download", "tick", "..", "--begin", "0", "--end", "1", "--out", "d"},
       {"range", "tick", "A", "--begin", "0", "--end", "1"},                // no --max
       {"range", "tick", "A", "--begin", "5", "--end", "1", "--max", "1"},  // begin after end
       {"range", "tick", "A", "--begin", "x", "--end", "1", "--max", "1"},
