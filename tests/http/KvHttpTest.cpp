@@ -1,9 +1,13 @@
 // KvHttp against the local service on 127.0.0.1: outcome mapping, hostile answers (framing,
 // deadline, size), header names, gzip, the address's path, kept-alive recovery, options and TLS.
+#include <Poco/Net/NetException.h>
 #include <Poco/Net/ServerSocket.h>
+#include <Poco/Net/StreamSocket.h>
 #include <Poco/TemporaryFile.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <future>
 
 #include "ChildProcess.h"
 #include "LocalService.h"
@@ -29,6 +33,22 @@ hqserver::ServerOptions withToken() {
   hqserver::ServerOptions options;
   options.token = kToken;
   return options;
+}
+
+// Sends `bytes` of a request head that never completes; true when the service ends the
+// connection within 30 s (its head deadline is 5 s, while one read may take 60 s).
+bool incompleteHeadIsCut(uint16_t port, const std::string& bytes) {
+  Poco::Net::StreamSocket socket(Poco::Net::SocketAddress("127.0.0.1", port));
+  socket.sendBytes(bytes.data(), static_cast<int>(bytes.size()));
+  socket.setReceiveTimeout(Poco::Timespan(30, 0));
+  char byte;
+  try {
+    return socket.receiveBytes(&byte, 1) == 0;
+  } catch (const Poco::TimeoutException&) {
+    return false;
+  } catch (const Poco::Net::NetException&) {
+    return true;  // reset
+  }
 }
 
 class KvHttpTest : public ::testing::Test {
@@ -219,6 +239,15 @@ TEST(KvHttpTls, CertificatesAreVerifiedUnlessTurnedOffWithAWarning) {
     EXPECT_EQ(rsp, status.ok() ? "ok\n" : "");
     EXPECT_EQ(capture.linesContaining("not verified").size(), *c.verify == 'f' ? 1u : 0u);
   }
+
+  // A head that never completes is cut on https as on http, TLS handshake included.
+  hqserver::ServerOptions tls;
+  tls.tlsCert = file("good.pem");
+  tls.tlsKey = file("good.key");
+  test::LocalService plain, secure(tls);
+  auto plainCut = std::async(std::launch::async, incompleteHeadIsCut, plain.port(), "GET / ");
+  EXPECT_TRUE(incompleteHeadIsCut(secure.port(), "\x16"));
+  EXPECT_TRUE(plainCut.get());
 }
 
 }  // namespace
