@@ -170,7 +170,9 @@ class CommandLineParser {
     download->add_option("--out", o_.outDir, "the download directory")->required();
     download->add_option("--jobs", o_.jobs, "partitions fetched at once (1-64, default 4)")
         ->check(CLI::Range(1, 64));
-    download->add_option("--retries", o_.retries, "retries of a failed partition (default 3)")
+    download
+        ->add_option("--retries", o_.retries,
+                     "failed attempts in a row without progress (default 3)")
         ->check(CLI::Range(0, 100));
     download->add_option("--format", raw_.downloadFormat, "csv.gz (default) or csv")
         ->check(CLI::IsMember({"csv.gz", "csv"}));

