@@ -177,6 +177,7 @@ TEST(QueryServiceTest, QryLastAnswersInTheOrderAskedAndBadParametersGet400) {
   QueryService q(test::LocalService::fromCsv(kSmall), 10, "n");
   // Which targets and keys come back is the plug-in tests'; the order is the one asked for.
   EXPECT_EQ(get(q, "/QryLast?codes=b%2Ca%2C&types=ce_k").body, "b,15,3.5,z\na,20,2,y\n");
+  EXPECT_EQ(get(q, "/QryLast?codes=&types=k").body, "") << "no codes: no target, not all";
   const std::pair<std::string, std::string> cases[] = {
       {"/QryLast?codes=a&types=ce_", "ce_"},
       {"/QryCodeType?types=k&count=1", "'codes'"},
