@@ -59,7 +59,6 @@ FaultRule rule(const std::string& settings) {
 
 const char kCsv[] = "a,k,10,110,1,x\na,k,20,120,2,y\nb,k,15,115,3.5,z\n";
 
-// What each fault kind does to a client is the fault suite's and the session tests'.
 TEST(HttpServerTest, RefusesBadRequestsAndServesControlOnlyWhenAsked) {
   LocalService service(hqserver::ServerOptions{}, LocalService::fromCsv(kCsv));
   Session session("127.0.0.1", service.port());
@@ -70,6 +69,8 @@ TEST(HttpServerTest, RefusesBadRequestsAndServesControlOnlyWhenAsked) {
   EXPECT_EQ(httpGet(session, "/_control/clear").status, 404) << "control is off";
 }
 
+// Rules added here are checked as written back; what each kind does to a client is the fault
+// suite's and the session tests'.
 TEST(HttpServerTest, ControlEndpointsScriptFaultsAndPacingAndReportWhatHappened) {
   hqserver::ServerOptions o;
   o.control = true;
