@@ -1,4 +1,4 @@
-// The default worker pool: order, back-pressure, draining stop, refusals, job failures.
+// The default worker pool: job failures, back-pressure, draining stop, refusals.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -22,22 +22,16 @@ std::unique_ptr<ThreadPoolBase> startedPool(int32_t threads, int32_t capacity) {
   return pool;
 }
 
-// Jobs of a one-thread pool all run on its worker, so `ran` needs no lock once the pool stopped.
-TEST(ThreadPoolTest, OneThreadRunsJobsInOrderAndSurvivesThrowingJobs) {
+// Jobs running in order on one thread: the wrapper's WorkerPoolTest, whose pools are these.
+TEST(ThreadPoolTest, AThrowingJobIsLoggedWithThePoolsNameAndTheNextJobRuns) {
   test::LogCapture capture(log4cxx::Level::getError(), "ThreadPool");
-  auto pool = startedPool(1, 60000);
-  std::vector<int> ran;
-  for (int i = 0; i < 2000; ++i) {
-    ASSERT_TRUE(pool->submit([&ran, i] {
-                      if (i == 7) throw std::runtime_error("boom");
-                      if (i == 8) throw 42;
-                      ran.push_back(i);
-                    })
-                    .ok());
-  }
+  auto pool = startedPool(1, 10);
+  bool ran = false;  // read once the pool stopped, which joins its worker
+  ASSERT_TRUE(pool->submit([] { throw std::runtime_error("boom"); }).ok());
+  ASSERT_TRUE(pool->submit([] { throw 42; }).ok());
+  ASSERT_TRUE(pool->submit([&ran] { ran = true; }).ok());
   pool->stop();
-  ASSERT_EQ(1998u, ran.size());
-  for (size_t i = 0; i < ran.size(); ++i) ASSERT_EQ(i < 7 ? int(i) : int(i) + 2, ran[i]);
+  EXPECT_TRUE(ran);
   EXPECT_EQ(1u, capture.linesContaining("boom").size());
   EXPECT_EQ(2u, capture.linesContaining("test").size());  // the pool's name is in both lines
 }

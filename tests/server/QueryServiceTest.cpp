@@ -72,13 +72,7 @@ TEST(QryCodeTypeTest, AnswersTheLatestCountRecordsInTheRangeAscending) {
     EXPECT_TRUE(TopicUtils::basicRec2TopicBodys(a.body, out));
     return out;
   };
-  // endTime between two records: the one before it is the newest included.
-  auto bodies = range("&count=1000&endTime=" + std::to_string(rb[5000].body.time + 1));
-  ASSERT_EQ(bodies.size(), 1000u);
-  for (uint32_t i = 0; i < 1000; ++i) {
-    ASSERT_EQ(bodies[i].time, rb[4001 + i].body.time);
-    ASSERT_EQ(bodies[i].data, rb[4001 + i].body.data);
-  }
+  // Which records of a longer range come back is the plug-in tests' (getData against the data).
   auto clamped = range("&count=1000&beginTime=" + std::to_string(rb[4500].body.time) +
                        "&endTime=" + std::to_string(rb[5000].body.time));
   ASSERT_EQ(clamped.size(), 501u) << "both ends inclusive";
@@ -179,12 +173,11 @@ TEST(PageQueryTest, SnapshotMarkExcludesRecordsModifiedLater) {
   EXPECT_EQ(none.body + header(none, "islast") + header(none, "namemaxmtm"), "true0");
 }
 
-TEST(QueryServiceTest, QryLastAnswersTheListedTargetsAndBadParametersGet400) {
+TEST(QueryServiceTest, QryLastAnswersInTheOrderAskedAndBadParametersGet400) {
   QueryService q(test::LocalService::fromCsv(kSmall), 10, "n");
-  EXPECT_EQ(get(q, "/QryLast?codes=a%2Cnone%2Cb%2C&types=k").body, "a,20,2,y\nb,15,3.5,z\n");
+  // Which targets and keys come back is the plug-in tests'; the order is the one asked for.
   EXPECT_EQ(get(q, "/QryLast?codes=b%2Ca%2C&types=ce_k").body, "b,15,3.5,z\na,20,2,y\n");
-  EXPECT_EQ(get(q, "/QryLast?codes=a%2C&types=j").body, "a,5,4,w\n");
-  EXPECT_EQ(get(q, "/QryLast?codes=&types=k").body, "");
+  EXPECT_EQ(get(q, "/QryLast?codes=&types=k").body, "") << "no codes: no target, not all";
   const std::pair<std::string, std::string> cases[] = {
       {"/QryLast?codes=a&types=ce_", "ce_"},
       {"/QryCodeType?types=k&count=1", "'codes'"},
@@ -201,7 +194,6 @@ TEST(QueryServiceTest, QryLastAnswersTheListedTargetsAndBadParametersGet400) {
     EXPECT_EQ(a.status, 400) << query;
     EXPECT_NE(a.body.find(mention), std::string::npos) << query << " -> " << a.body;
   }
-  EXPECT_EQ(get(q, "/QryLast?codes=a%2C&types=k").status, 200) << "later requests unharmed";
   EXPECT_EQ(get(q, "/Nothing").status, 404);
 }
 
