@@ -13,4 +13,5 @@ count() {
 tests=$(count tests)
 all=$(count .)
 other=$((all - tests))
-echo "test lines: $tests, other lines: $other, tests/other: $((100 * tests / other))%"
+permille=$(((1000 * tests + other / 2) / other))  # rounded, so that 36.6% never reads as 36%
+echo "test lines: $tests, other lines: $other, tests/other: $((permille / 10)).$((permille % 10))%"
