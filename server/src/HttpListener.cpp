@@ -19,12 +19,6 @@ namespace hqserver {
 namespace {
 
 constexpr size_t kMaxHead = 16 * 1024;
-// How often an incomplete request head is looked at again (a readable socket stays readable):
-// soon while it is young, since a head written in several pieces completes within moments; then
-// rarely, so that a client dripping its head costs next to nothing.
-constexpr auto kQuickRecheck = std::chrono::microseconds(200);
-constexpr auto kQuickWindow = std::chrono::milliseconds(50);
-constexpr auto kRecheck = std::chrono::milliseconds(20);
 // The admission thread's longest sleep: it bounds how late a connection given back is watched.
 constexpr auto kAdmissionTick = std::chrono::milliseconds(5);
 // A request thread keeps a connection this long for the client's next request, and for at most
@@ -40,6 +34,12 @@ void closeQuietly(Poco::Net::StreamSocket& socket) {
   } catch (const Poco::Exception&) {
     // Already broken: gone either way.
   }
+}
+
+// Makes `socket` readable only once at least `bytes` wait (or it ends): the part of a head already
+// looked at then costs nothing until more of it arrives. Poco's own reads need it back at 1.
+void wakeOnBytes(Poco::Net::StreamSocket& socket, int bytes) {
+  socket.setOption(SOL_SOCKET, SO_RCVLOWAT, bytes);
 }
 
 // Whether the bytes waiting on `socket` hold a whole request head; `size` gets how many wait.
@@ -60,17 +60,20 @@ bool headArrived(Poco::Net::StreamSocket& socket, int& size) {
 
 bool HttpListener::nextHeadArrives(Poco::Net::StreamSocket& socket) const {
   const auto deadline = Clock::now() + kLinger;
-  while (socket.poll(span(std::chrono::duration_cast<std::chrono::microseconds>(
-                         std::max(deadline - Clock::now(), Clock::duration::zero()))),
-                     Poco::Net::Socket::SELECT_READ)) {
+  int seen = 0;
+  bool arrived = false;
+  while (!arrived && socket.poll(span(std::chrono::duration_cast<std::chrono::microseconds>(
+                                     std::max(deadline - Clock::now(), Clock::duration::zero()))),
+                                 Poco::Net::Socket::SELECT_READ)) {
+    if (tls_) return true;
     int size = 0;
-    if (tls_ || headArrived(socket, size)) return true;
-    if (size <= 0 || Clock::now() >= deadline) return false;
-    // Part of a head: the rest is moments away; a readable socket stays readable, so wait a
-    // little rather than spin.
-    std::this_thread::sleep_for(kQuickRecheck);
+    arrived = headArrived(socket, size);
+    if (arrived || size <= seen) break;  // whole, or the client closed
+    seen = size;
+    wakeOnBytes(socket, size + 1);
   }
-  return false;
+  if (seen > 0) wakeOnBytes(socket, 1);
+  return arrived;
 }
 
 HttpListener::HttpListener(Poco::Net::ServerSocket socket, bool tls,
@@ -120,21 +123,13 @@ void HttpListener::admit() {
       std::lock_guard<std::mutex> lock(mutex_);
       if (stopping_) break;
       cutLateHeads(now);
-      for (Link& link : returned_) waiting.push_back(Waiting{link, now, Clock::time_point(), now});
+      for (Link& link : returned_) waiting.push_back(Waiting{link, now, Clock::time_point(), 0});
       returned_.clear();
     }
     Poco::Net::Socket::SocketList readable{listener_}, none, errors;
-    std::chrono::microseconds sleep = kAdmissionTick;
-    for (const Waiting& w : waiting) {
-      if (w.nextCheck <= now) {
-        readable.push_back(w.link->socket);
-      } else {
-        sleep = std::min(sleep,
-                         std::chrono::duration_cast<std::chrono::microseconds>(w.nextCheck - now));
-      }
-    }
+    for (const Waiting& w : waiting) readable.push_back(w.link->socket);
     try {
-      Poco::Net::Socket::select(readable, none, errors, span(sleep));
+      Poco::Net::Socket::select(readable, none, errors, span(kAdmissionTick));
     } catch (const Poco::Exception&) {
       readable.clear();  // a socket closed under us; look again
     }
@@ -146,7 +141,7 @@ void HttpListener::admit() {
         // Header and body go out in separate writes: without this, Nagle's algorithm and the
         // client's delayed ACK hold every answer back by tens of milliseconds.
         link->socket.setNoDelay(true);
-        waiting.push_back(Waiting{link, now, Clock::time_point(), now});
+        waiting.push_back(Waiting{link, now, Clock::time_point(), 0});
       } catch (const Poco::Exception&) {
         // The client left before it was accepted.
       }
@@ -166,22 +161,25 @@ void HttpListener::admit() {
 }
 
 bool HttpListener::examine(Waiting& waiting, Clock::time_point now) {
+  Poco::Net::StreamSocket& socket = waiting.link->socket;
   int size = 0;
   bool complete = false;
   try {
-    complete = tls_ || headArrived(waiting.link->socket, size);
+    complete = tls_ || headArrived(socket, size);
+    if (!complete && size > waiting.seen) wakeOnBytes(socket, size + 1);
+    if (complete && waiting.seen > 0) wakeOnBytes(socket, 1);
   } catch (const Poco::Exception&) {
+    complete = false;
     size = 0;
   }
-  if (!complete && (size <= 0 || static_cast<size_t>(size) >= kMaxHead)) {
-    closeQuietly(waiting.link->socket);  // closed by the client, broken, or a head far too large
+  // Readable with nothing new: the client closed. Or broken, or a head far too large.
+  if (!complete && (size <= waiting.seen || static_cast<size_t>(size) >= kMaxHead)) {
+    closeQuietly(socket);
     return true;
   }
   if (!complete) {
     if (waiting.firstByte == Clock::time_point()) waiting.firstByte = now;
-    const bool young = now - waiting.firstByte < kQuickWindow;
-    waiting.nextCheck = now + (young ? std::chrono::microseconds(kQuickRecheck)
-                                     : std::chrono::microseconds(kRecheck));
+    waiting.seen = size;
     return false;
   }
   {

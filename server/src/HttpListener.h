@@ -68,7 +68,7 @@ class HttpListener {
     Link link;
     Clock::time_point since;      // accepted or given back
     Clock::time_point firstByte;  // of the request head; epoch while none arrived
-    Clock::time_point nextCheck;  // an incomplete head is looked at again from then
+    int seen;                     // bytes of an incomplete head looked at; it wakes on more
   };
 
   void admit();
