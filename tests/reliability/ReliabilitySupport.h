@@ -55,8 +55,8 @@ std::vector<RecordId> idsOf(const std::vector<CloudTopic>& topics);
 // A code other than OK and a message that says something.
 ::testing::AssertionResult isClearFailure(const ResultStatus& status);
 
-// The local service and the plug-in loaded as a host loads it, connected to it. Declared in the
-// order of construction: the wrapper goes first, then the spi, the service last.
+// The local service and the plug-in loaded as a host loads it, connected to it. Destroyed in
+// reverse order of the members: the wrapper first, then the spi, the service last.
 struct PluginHost {
   std::unique_ptr<LocalService> service;
   PluginLoader loader;
