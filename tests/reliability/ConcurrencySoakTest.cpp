@@ -15,13 +15,12 @@ constexpr int kHostThreads = 8;
 constexpr int kRequestsPerThread = 200;
 
 TEST(ConcurrencySoakTest, EightHostThreadsMixAllRequestKindsUnderFaults) {
-  LocalService service(hqserver::ServerOptions(), DataSet::store());
   PluginHost host;
-  ASSERT_TRUE(host.start(4, service.url()));
+  ASSERT_TRUE(host.start(4));
   for (const char* text :
        {"kind=status,code=401,every=13", "kind=status,code=503,every=101", "kind=garbage,every=89",
         "kind=close,every=67", "kind=delay,ms=30,every=7"}) {
-    service.addFault(text);
+    host.service->addFault(text);
   }
   std::atomic<int> succeeded{0}, failed{0};
   auto count = [&](const ResultStatus& s) {
@@ -60,7 +59,7 @@ TEST(ConcurrencySoakTest, EightHostThreadsMixAllRequestKindsUnderFaults) {
         const std::vector<RecordId> got = idsOf(out);
         ASSERT_LE(got.size(), expected.size());
         EXPECT_TRUE(std::equal(got.begin(), got.end(), expected.end() - got.size()));
-        EXPECT_EQ(got.size(), s.ok() ? expected.size() : got.size());
+        EXPECT_TRUE(!s.ok() || got.size() == expected.size()) << got.size();
       }
     }
   };
@@ -68,14 +67,10 @@ TEST(ConcurrencySoakTest, EightHostThreadsMixAllRequestKindsUnderFaults) {
   for (int t = 0; t < kHostThreads; ++t) hosts.emplace_back(hostThread, t);
   for (std::thread& h : hosts) h.join();
 
-  RecordProperty("faults_injected", static_cast<int>(service.faults().fired()));
+  RecordProperty("faults_injected", static_cast<int>(host.service->faults().fired()));
   EXPECT_EQ(succeeded + failed, kHostThreads * kRequestsPerThread);
-  EXPECT_GT(service.faults().fired(), 0u);
+  EXPECT_GT(host.service->faults().fired(), 0u);
   EXPECT_GT(succeeded.load(), failed.load()) << "faults are occasional";
-  // Deliveries came only for the asynchronous requests made.
-  const std::vector<int32_t> ids = host.spi.requestIds();
-  for (int32_t id : ids) EXPECT_LT(id % 1000 % 5, 2) << id;
-  EXPECT_EQ(ids.size(), static_cast<size_t>(kHostThreads) * kRequestsPerThread * 2 / 5);
 }
 
 }  // namespace

@@ -1,12 +1,10 @@
 // The plug-in against the local service's fault injection: each fault ends in the status owed to
 // the host, deliveries stay complete and ordered, and the same wrapper serves normally afterwards.
 // Pacing is the client tests' (the value taken and logged, the queries that wait it out).
-#include <Poco/Net/ServerSocket.h>
 #include <gmock/gmock.h>
 
 #include <sstream>
 #include <string>
-#include <thread>
 
 #include "ReliabilitySupport.h"
 #include "orvex/Messages.h"
@@ -59,39 +57,21 @@ const FaultCase kCases[] = {
      msg::kJsonParseFailed},
 };
 
-class FaultSuiteTest : public ::testing::Test {
- protected:
-  void SetUp() override { start(hqserver::ServerOptions()); }
-  void start(const hqserver::ServerOptions& options) {
-    service = std::make_unique<LocalService>(options, DataSet::store());
-    ASSERT_TRUE(host.start(2, service->url()));
-  }
-  void expectStillServing() {
-    service->faults().clear();
-    EXPECT_EQ(host.run(kRange, 9001).code, OK);
-    EXPECT_EQ(host.run(kPages, 9002).code, OK);
-    std::vector<CloudTopic> latest;
-    EXPECT_EQ(host.api->getLastData("tick", DataSet::targets(), latest).code, OK);
-    EXPECT_EQ(idsOf(latest), DataSet::latest("tick", DataSet::targets()));
-  }
-
-  std::unique_ptr<LocalService> service;
-  PluginHost host;  // after the service: the wrapper goes first
-};
-
-class FaultTableTest : public FaultSuiteTest, public ::testing::WithParamInterface<FaultCase> {};
+class FaultTableTest : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(FaultTableTest, EndsInTheOwedStatusAndKeepsServing) {
   const FaultCase& c = GetParam();
+  PluginHost host;
+  ASSERT_TRUE(host.start(2));
   std::istringstream faults(c.faults);
-  for (std::string fault; std::getline(faults, fault, ';');) service->addFault(fault);
-  const uint64_t before = service->requestCount("/QryCodeType");
+  for (std::string fault; std::getline(faults, fault, ';');) host.service->addFault(fault);
+  const uint64_t before = host.service->requestCount("/QryCodeType");
   const ResultStatus ranged = host.run(kRange, 1);
   EXPECT_EQ(ranged.code, c.rangeCode) << ranged.msg;
   EXPECT_THAT(ranged.msg, HasSubstr(c.rangeMsg));
   EXPECT_THAT(host.spi.deliveries(1), SizeIs(c.rangeDeliveries));
   if (c.codeTypeQueries > 0) {
-    EXPECT_EQ(service->requestCount("/QryCodeType") - before, c.codeTypeQueries);
+    EXPECT_EQ(host.service->requestCount("/QryCodeType") - before, c.codeTypeQueries);
   }
 
   const ResultStatus paged = host.run(kPages, 2);
@@ -107,39 +87,21 @@ TEST_P(FaultTableTest, EndsInTheOwedStatusAndKeepsServing) {
     CloudTopic cached;
     EXPECT_THAT(host.api->getDataCache({"R1.y", "tick"}, cached).msg, HasSubstr(c.lookupMsg));
   }
-  const std::string name = host.api->getServerName();
-  const ResultStatus connected = host.api->connect(service->url());
+  const ResultStatus connected = host.api->connect(host.service->url());
   EXPECT_EQ(connected.code, c.connectMsg.empty() ? OK : UNKNOWN);
   EXPECT_EQ(connected.msg, c.connectMsg);
-  EXPECT_EQ(host.api->getServerName(), connected.ok() ? "orvex-hqserver" : name);
-  expectStillServing();
+  EXPECT_EQ(host.api->getServerName(), "orvex-hqserver");  // a failed connect keeps the name
+
+  host.service->faults().clear();
+  latest.clear();
+  EXPECT_EQ(host.run(kRange, 9001).code, OK);
+  EXPECT_EQ(host.run(kPages, 9002).code, OK);
+  EXPECT_EQ(host.api->getLastData("tick", DataSet::targets(), latest).code, OK);
+  EXPECT_EQ(idsOf(latest), DataSet::latest("tick", DataSet::targets()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultTableTest, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(FaultSuiteTest, ServiceGoingAwayMidRequestAndComingBack) {
-  hqserver::ServerOptions options;
-  options.port = Poco::Net::ServerSocket(Poco::Net::SocketAddress("127.0.0.1", 0)).address().port();
-  service.reset();
-  start(options);
-  service->addFault("kind=delay,ms=20000,path=/QryCodeType,every=3");  // stalls the third step
-  const uint64_t before = service->requestCount("/QryCodeType");
-  ResultStatus during;
-  std::thread request([&] { during = host.run(kRange, 1); });
-  while (service->requestCount("/QryCodeType") < before + 3) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  service->server().stop();
-  request.join();
-  // A resend may slip in before the listening socket closes; run() checked the deliveries agree.
-  EXPECT_THAT(during.code, ::testing::AnyOf(OK, EN_ICE_NET_ERROR)) << during.msg;
-  EXPECT_TRUE(isClearFailure(host.run(kRange, 2)));
-  EXPECT_THAT(host.spi.deliveries(2), SizeIs(2));
-  std::string error;
-  ASSERT_TRUE(service->server().start(error)) << error;
-  expectStillServing();
-}
 
 }  // namespace
 }  // namespace orvex::test::reliability

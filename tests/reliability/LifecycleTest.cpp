@@ -70,9 +70,8 @@ class LifecycleTest : public ::testing::TestWithParam<TeardownCase> {};
 
 TEST_P(LifecycleTest, EveryQueuedDeliveryArrives) {
   const TeardownCase& c = GetParam();
-  LocalService service(hqserver::ServerOptions(), DataSet::store());
   PluginHost host;
-  ASSERT_TRUE(host.start(3, service.url()));
+  ASSERT_TRUE(host.start(3));
   std::promise<void> gate;
   std::shared_future<void> opened = gate.get_future().share();
   std::atomic<int> acted{0};
@@ -127,9 +126,8 @@ INSTANTIATE_TEST_SUITE_P(
 // Every large allocation of a three-step range walk fails in turn: each run still ends with its
 // final batch, which carries the status reqData returns.
 TEST(AllocationFailureTest, AnyLargeAllocationFailingEndsTheWalkWithItsFinalBatch) {
-  LocalService service(hqserver::ServerOptions(), DataSet::store());
   PluginHost host;
-  ASSERT_TRUE(host.start(2, service.url()));
+  ASSERT_TRUE(host.start(2));
   const TopicReq request = req(0);
   ASSERT_EQ(host.run(request, 0).code, OK);  // token and sessions in place
   bool cancel = false;

@@ -2,47 +2,9 @@
 
 #include <algorithm>
 #include <thread>
+#include <utility>
 
 namespace orvex::test::reliability {
-namespace {
-
-struct Row {
-  std::string target, key;
-  int64_t time, mtm;
-  std::string data;
-};
-
-const std::vector<Row>& rows() {
-  static const std::vector<Row> all = [] {
-    std::vector<Row> out;
-    for (const std::string& t : DataSet::targets()) {
-      for (int i = 0; i < DataSet::kBarCount; ++i) {
-        out.push_back(Row{t, "bar", DataSet::kBase + i * 60000000000LL,
-                          DataSet::kBase + (DataSet::kBarCount - i) * 1000,
-                          t + "/bar/" + std::to_string(i)});
-      }
-      for (int i = 0; i < DataSet::kTickCount; ++i) {
-        const int64_t time = DataSet::kBase + i * DataSet::kTickStep;
-        out.push_back(Row{t, "tick", time, time + 7, t + "/tick/" + std::to_string(i)});
-      }
-    }
-    return out;
-  }();
-  return all;
-}
-
-template <typename Keep>
-std::vector<RecordId> select(Keep keep) {
-  std::vector<RecordId> ids;
-  for (const Row& r : rows()) {
-    if (keep(r)) ids.emplace_back(r.target, r.time, r.data);
-  }
-  return ids;
-}
-
-std::string describe(const ResultStatus& s) { return std::to_string(s.code) + "@" + s.msg; }
-
-}  // namespace
 
 const std::vector<std::string>& DataSet::targets() {
   static const std::vector<std::string> list = {"R0.x", "R1.y", "R2.z", "R3.w"};
@@ -51,32 +13,45 @@ const std::vector<std::string>& DataSet::targets() {
 
 std::shared_ptr<const hqserver::DataStore> DataSet::store() {
   static const std::shared_ptr<const hqserver::DataStore> data = [] {
-    std::string csv;
-    for (const Row& r : rows()) {
-      csv += r.target + "," + r.key + "," + std::to_string(r.time) + "," + std::to_string(r.mtm) +
-             ",1.5," + r.data + "\n";
+    auto store = std::make_shared<hqserver::DataStore>();
+    for (const std::string& t : targets()) {
+      for (int i = 0; i < kBarCount; ++i) {
+        store->add(t, "bar", kBase + i * 60000000000LL, kBase + (kBarCount - i) * 1000, 1.5,
+                   t + "/bar/" + std::to_string(i));
+      }
+      for (int i = 0; i < kTickCount; ++i) {
+        const int64_t time = kBase + i * kTickStep;
+        store->add(t, "tick", time, time + 7, 1.5, t + "/tick/" + std::to_string(i));
+      }
     }
-    return LocalService::fromCsv(csv);
+    store->seal();
+    return store;
   }();
   return data;
 }
 
 std::vector<RecordId> DataSet::range(const std::string& target, const std::string& key,
                                      int64_t begin, int64_t end, int64_t maxCount) {
-  std::vector<RecordId> ids = select([&](const Row& r) {
-    return r.target == target && r.key == key && r.time >= begin && r.time <= end;
-  });
+  std::vector<RecordId> ids;
+  const hqserver::Series* series = store()->find(target, key);
+  for (size_t i = 0; series != nullptr && i < series->size(); ++i) {
+    const TopicBody& b = series->records[i].body;
+    if (b.time >= begin && b.time <= end) ids.emplace_back(target, b.time, b.data);
+  }
   ids.erase(ids.begin(), ids.end() - std::min<int64_t>(ids.size(), std::max<int64_t>(0, maxCount)));
   return ids;
 }
 
 std::vector<RecordId> DataSet::pages(const std::string& key, std::vector<std::string> targets,
                                      int64_t beginMtm, int64_t endMtm) {
-  std::vector<RecordId> ids = select([&](const Row& r) {
-    return r.key == key && r.mtm >= beginMtm && r.mtm <= endMtm &&
-           (targets.empty() || std::count(targets.begin(), targets.end(), r.target) > 0);
-  });
-  std::sort(ids.begin(), ids.end());
+  std::vector<RecordId> ids;  // the store orders series by target, records by time
+  for (const hqserver::Series* s : store()->seriesOfKey(key)) {
+    if (!targets.empty() && std::count(targets.begin(), targets.end(), s->target) == 0) continue;
+    for (const hqserver::StoredRecord& r : s->records) {
+      if (r.mtm >= beginMtm && r.mtm <= endMtm)
+        ids.emplace_back(s->target, r.body.time, r.body.data);
+    }
+  }
   return ids;
 }
 
@@ -103,9 +78,9 @@ std::vector<RecordId> idsOf(const std::vector<CloudTopic>& topics) {
   const bool paged = (req.flags & ByModifyTime) != 0;
   if (got.empty()) return AssertionFailure() << "no delivery";
   const Delivery& last = got.back();
-  if (describe(last.status) != describe(result)) {
-    return AssertionFailure() << "last delivery carries " << describe(last.status)
-                              << ", the request returned " << describe(result);
+  if (last.status.toString() != result.toString()) {
+    return AssertionFailure() << "last delivery carries " << last.status.toString()
+                              << ", the request returned " << result.toString();
   }
   if (!paged && (!last.isLast || !last.topics.empty() || last.mtmValue != 0)) {
     return AssertionFailure() << "the last delivery is not an empty final batch";
@@ -121,8 +96,8 @@ std::vector<RecordId> idsOf(const std::vector<CloudTopic>& topics) {
     if (&d == &last) continue;
     const bool failedLastStep = !paged && &d == &got[got.size() - 2] && !result.ok();
     if (d.isLast || d.mtmValue != (paged ? got.front().mtmValue : 0) ||
-        !(failedLastStep ? describe(d.status) == describe(result) : d.status.ok())) {
-      return AssertionFailure() << "batch before the last carries " << describe(d.status)
+        !(failedLastStep ? d.status.toString() == result.toString() : d.status.ok())) {
+      return AssertionFailure() << "batch before the last carries " << d.status.toString()
                                 << ", isLast " << d.isLast << ", mtm " << d.mtmValue;
     }
   }
@@ -135,21 +110,24 @@ std::vector<RecordId> idsOf(const std::vector<CloudTopic>& topics) {
   if (records.size() > expected.size() || !std::equal(records.begin(), records.end(), from) ||
       (result.ok() && records.size() != expected.size())) {
     return AssertionFailure() << records.size() << " records delivered do not match the "
-                              << expected.size() << " expected with " << describe(result);
+                              << expected.size() << " expected with " << result.toString();
   }
   return ::testing::AssertionSuccess();
 }
 
 ::testing::AssertionResult isClearFailure(const ResultStatus& status) {
   if (!status.ok() && !status.msg.empty()) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "not a clear failure: " << describe(status);
+  return ::testing::AssertionFailure() << "not a clear failure: " << status.toString();
 }
 
-::testing::AssertionResult PluginHost::start(int pools, const std::string& address) {
+::testing::AssertionResult PluginHost::start(int pools, const hqserver::ServerOptions& options,
+                                             std::shared_ptr<const hqserver::DataStore> store) {
+  service = std::make_unique<LocalService>(options, std::move(store));
   api = loader.create();
   if (!api) return ::testing::AssertionFailure() << "no wrapper of type id 5: " << loader.error();
-  const ResultStatus init = api->init(pools), connect = init.ok() ? api->connect(address) : init;
-  if (!connect.ok()) return ::testing::AssertionFailure() << "start: " << describe(connect);
+  const ResultStatus init = api->init(pools);
+  const ResultStatus connect = init.ok() ? api->connect(service->url()) : init;
+  if (!connect.ok()) return ::testing::AssertionFailure() << "start: " << connect.toString();
   return ::testing::AssertionSuccess();
 }
 

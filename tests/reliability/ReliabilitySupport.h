@@ -55,13 +55,18 @@ std::vector<RecordId> idsOf(const std::vector<CloudTopic>& topics);
 // A code other than OK and a message that says something.
 ::testing::AssertionResult isClearFailure(const ResultStatus& status);
 
-// The plug-in loaded as a host loads it; the wrapper, declared last, goes before the spi.
+// The local service and the plug-in loaded as a host loads it, connected to it. Destroyed in
+// reverse order of the members: the wrapper first, then the spi, the service last.
 struct PluginHost {
+  std::unique_ptr<LocalService> service;
   PluginLoader loader;
   RecordingHistorySpi spi;
   std::unique_ptr<IHistoryApi> api;
 
-  ::testing::AssertionResult start(int pools, const std::string& address);
+  // Starts the service on `store` with `options`, then a wrapper with `pools` connected to it.
+  ::testing::AssertionResult start(
+      int pools, const hqserver::ServerOptions& options = hqserver::ServerOptions(),
+      std::shared_ptr<const hqserver::DataStore> store = DataSet::store());
   // reqData, then waits for the end of its deliveries and checks them.
   ResultStatus run(const TopicReq& req, int32_t requestId);
 };
