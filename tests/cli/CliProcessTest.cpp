@@ -84,9 +84,13 @@ class CliProcessTest : public ::testing::Test {
     return o;
   }
 
-  // The arguments that reach the service: the server address and the configuration file.
+  // The arguments that reach the service: its address, unless `args` name another, and the
+  // configuration file.
   std::vector<std::string> withService(std::vector<std::string> args) {
-    args.insert(args.end(), {"--server", service_.url(), "--config", config_.path()});
+    if (std::count(args.begin(), args.end(), "--server") == 0) {
+      args.insert(args.end(), {"--server", service_.url()});
+    }
+    args.insert(args.end(), {"--config", config_.path()});
     return args;
   }
 
@@ -97,6 +101,9 @@ class CliProcessTest : public ::testing::Test {
 // Each command prints its records; the exit status and the one line on standard error tell a
 // script what happened. Standard error is not a terminal here: no progress line, no summary.
 TEST_F(CliProcessTest, CommandsPrintTheirRecordsAndOutcomesAScriptCanTellApart) {
+  Poco::Net::ServerSocket socket(Poco::Net::SocketAddress("127.0.0.1", 0));
+  const std::string down = socket.address().toString();
+  socket.close();  // nothing listens there now
   const std::string header = std::string(kHeader) + "\n";
   const std::string a4 = "A,tick,4000000000,12,x\n";
   const std::string allA =
@@ -108,7 +115,7 @@ TEST_F(CliProcessTest, CommandsPrintTheirRecordsAndOutcomesAScriptCanTellApart) 
     std::string args;
     const char* fault;  // a rule of the service, or empty
     int status;
-    const char* err;  // a part of the one line on standard error; empty: nothing at all
+    std::string err;  // a part of the one line on standard error; empty: nothing at all
     std::string out;
   } cases[] = {
       {"name", "", 0, "", "cli-test-service\n"},
@@ -133,6 +140,8 @@ TEST_F(CliProcessTest, CommandsPrintTheirRecordsAndOutcomesAScriptCanTellApart) 
       {"name --set token=wrong", "", 4, "refused by the service", ""},
       {range, "kind=status,code=403,path=/QryCodeType", 4, "range: refused by the service", header},
       {"range tick A --begin 0", "", 2, "--end is required", ""},
+      {"last tick A --server " + down, "", 1,
+       "orvex_cli: cannot connect to " + down + ": EN_ICE_NET_ERROR", ""},
   };
   for (const auto& c : cases) {
     service_.faults().clear();
@@ -141,7 +150,7 @@ TEST_F(CliProcessTest, CommandsPrintTheirRecordsAndOutcomesAScriptCanTellApart) 
     const std::string what = c.args + " " + c.fault + ": " + r.err;
     EXPECT_EQ(r.status, c.status) << what;
     EXPECT_EQ(r.out, c.out) << what;
-    if (*c.err == '\0') {
+    if (c.err.empty()) {
       EXPECT_EQ(r.err, "") << what;
     } else {
       EXPECT_NE(r.err.find(c.err), std::string::npos) << what;
@@ -179,21 +188,6 @@ TEST_F(CliProcessTest, TheProgressLineMakesWayForRecordsOnOneTerminal) {
       service_.url() + " --config " + config_.path() + "\" /dev/null");
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_TRUE(std::regex_search(r.out, std::regex("records \\| [^\r]*\r +\rtarget,key"))) << r.out;
-}
-
-TEST_F(CliProcessTest, AServiceThatIsDownGivesAClearMessage) {
-  uint16_t port = 0;
-  {
-    Poco::Net::ServerSocket socket(Poco::Net::SocketAddress("127.0.0.1", 0));
-    port = socket.address().port();
-  }  // closed: nothing listens there now
-  const std::string address = "127.0.0.1:" + std::to_string(port);
-  const CliRun r = run(
-      {"last", "tick", "A", "--server", address, "--config", config_.path(), "--log-level", "off"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err.rfind("orvex_cli: cannot connect to " + address + ": EN_ICE_NET_ERROR", 0), 0u)
-      << r.err;
 }
 
 // Runs against the embedded data set. Checks that `out` is the header, then whole records of
@@ -236,12 +230,20 @@ TEST_F(CliEmbeddedTest, ARangeBeyondThePlugInsLimitIsIncomplete) {
       << r.err;
 }
 
-// Output that cannot be written stops the program with a message, whatever the cause.
-TEST_F(CliEmbeddedTest, WriteErrorsStopTheProgram) {
-  const std::string fetch =
-      "CLI fetch tick CFFEX.IF2409 DCE.m2409 --begin 2024-06-03 --end 2024-06-08 --max 1000000 "
-      "--threads 2 --server " +
-      service_.url();
+// Records from several pool threads and the progress line from the main thread at once: every
+// line of the output stays whole and appears once. Output that cannot be written stops the
+// program with a message, whatever the cause.
+TEST_F(CliEmbeddedTest, FetchOnSeveralThreadsWritesWholeLinesOrStopsAtAWriteError) {
+  const std::string targets = "CFFEX.IF2409 DCE.m2409 SHFE.cu2409 SHFE.rb2410";
+  const std::string fetch = "CLI fetch tick " + targets +
+                            " --begin 2024-06-03 --end 2024-06-05 --max 1000000 --threads 4 "
+                            "--progress always --server " +
+                            service_.url();
+  const CliRun r = shell(fetch);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("fetched " + checkRecords(r.out, words(targets)) + " records"),
+            std::string::npos)
+      << r.err;
   const struct {
     const char* redirect;
     const char* err;
@@ -249,26 +251,12 @@ TEST_F(CliEmbeddedTest, WriteErrorsStopTheProgram) {
                {" >&-", "standard output is closed"},
                {" | head -2 > /dev/null", "Broken pipe"}};
   for (const auto& c : cases) {
-    const CliRun r = shell(fetch + c.redirect);
-    EXPECT_EQ(r.status, 1) << c.redirect << ": " << r.err;
-    EXPECT_NE(r.err.find(std::string("orvex_cli: cannot write the output: ") + c.err),
+    const CliRun failed = shell(fetch + c.redirect);
+    EXPECT_EQ(failed.status, 1) << c.redirect << ": " << failed.err;
+    EXPECT_NE(failed.err.find(std::string("orvex_cli: cannot write the output: ") + c.err),
               std::string::npos)
-        << c.redirect << ": " << r.err;
+        << c.redirect << ": " << failed.err;
   }
-}
-
-// Records from several pool threads and the progress line from the main thread at once: every
-// line of the output stays whole and appears once.
-TEST_F(CliEmbeddedTest, ProgressLineDoesNotDisturbRecordsFromSeveralThreads) {
-  const std::string targets = "CFFEX.IF2409 DCE.m2409 SHFE.cu2409 SHFE.rb2410";
-  const CliRun r = run(words("fetch tick " + targets +
-                             " --begin 2024-06-03 --end 2024-06-05 --max 1000000 --threads 4 "
-                             "--progress always --server " +
-                             service_.url()));
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.err.find("fetched " + checkRecords(r.out, words(targets)) + " records"),
-            std::string::npos)
-      << r.err;
 }
 
 // Ctrl-C while a request is stalled in the service: the first ends the program after a grace
