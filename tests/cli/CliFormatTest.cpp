@@ -90,7 +90,6 @@ TEST(RecordWriterTest, JsonWritesOneEscapedObjectPerRecord) {
             "\"value\":null,\"data\":\"tab\\there\\u0001\"}\n");
   const std::string lines = written(OutputFormat::Json, sampleTopics());
   EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 3);
-  EXPECT_NE(lines.find("\"data\":\"say \\\"hi\\\"\""), std::string::npos);
 }
 
 // Every column but the last is padded, values to the right. Streaming fits the columns to the
@@ -135,12 +134,11 @@ TEST(ProgressLineTest, RedrawsInPlaceAndEndsTheLine) {
   line.draw(100000, 100, 1);
   line.draw(5, 1, 1);
   line.finish();
-  const std::string text = err.str();
-  EXPECT_EQ(text.front(), '\r');
-  EXPECT_EQ(text.back(), '\n');
   // The shorter second line blanks out what is left of the first.
-  const size_t second = text.rfind('\r');
-  EXPECT_EQ(text.size() - 1 - second, second);
+  const std::string first = ProgressLine::format(100000, 100, 1);
+  const std::string second = ProgressLine::format(5, 1, 1);
+  EXPECT_EQ(err.str(),
+            "\r" + first + "\r" + second + std::string(first.size() - second.size(), ' ') + "\n");
 }
 
 }  // namespace

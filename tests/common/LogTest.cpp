@@ -103,7 +103,6 @@ TEST(DebugPrintTest, LocalTextsThenRawValues) {
   DebugUtils::debugPrint("T", UtcTimePeriod{0, 0});
   DebugUtils::debugPrint("T", UtcTimePeriod{-1500000000, -1});
   const std::string epoch = localText(0);
-  EXPECT_NE(epoch, localText(-1)) << "-1 ns lies in the millisecond before the epoch";
   EXPECT_THAT(capture.lines(),
               ElementsAre("[DEBUG] DaZaviVor T,time=[" + epoch + "," + epoch + "]=[0,0]",
                           "[DEBUG] DaZaviVor T,time=[" + localText(-1500000000) + "," +
