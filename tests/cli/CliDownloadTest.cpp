@@ -1,6 +1,7 @@
 // orvex_cli download against the local service: files and sidecars, the repair of ties at step
 // boundaries, resume (also after SIGKILL), retries, refusal, shards, and the round trip through
 // a service that serves the download directory.
+#include <Poco/TemporaryFile.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -46,12 +47,6 @@ std::map<std::string, std::string> tree(const std::string& dir) {
 
 class CliDownloadTest : public ::testing::Test {
  protected:
-  CliDownloadTest()
-      : dir_(fs::temp_directory_path() / ("cli-download-" + std::to_string(::getpid()))) {
-    fs::remove_all(dir_);
-  }
-  ~CliDownloadTest() override { fs::remove_all(dir_); }
-
   std::vector<std::string> args(LocalService& service, const std::string& out,
                                 std::vector<std::string> extra = {}) {
     std::vector<std::string> a = {"download", "tick", "A",           "B",
@@ -67,7 +62,8 @@ class CliDownloadTest : public ::testing::Test {
     return runProgram(ORVEX_CLI_PATH, a, out, err);
   }
 
-  fs::path dir_;
+  Poco::TemporaryFile temp_;  // removed with all below it
+  fs::path dir_{temp_.path()};
   LocalService service_{{}, LocalService::fromCsv(storeCsv())};
 };
 
@@ -106,12 +102,11 @@ TEST_F(CliDownloadTest, RetriesPassingFailuresAndStopsWhenRefused) {
       {"kind=status,code=503,path=/QryCodeType", 3, "orvex_cli: download tick/A/1970-01-01: "},
       {"kind=status,code=403,path=/QryCodeType", 4, "refused by the service"},
   };
-  int n = 0;
   for (const auto& c : cases) {
     std::string err;
     service_.faults().clear();
     service_.addFault(c.fault);
-    const std::string out = "r" + std::to_string(n++);
+    const std::string out = "r" + std::to_string(&c - cases);
     EXPECT_EQ(run(args(service_, out, {"--jobs", "1", "--retries", "2"}), err), c.status) << err;
     EXPECT_NE(err.find(c.err), std::string::npos) << c.fault << ": " << err;
   }

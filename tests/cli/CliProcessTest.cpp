@@ -6,7 +6,6 @@
 #include <Poco/TemporaryFile.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -109,7 +108,6 @@ TEST_F(CliProcessTest, CommandsPrintTheirRecordsAndOutcomesAScriptCanTellApart) 
     std::string err;  // a part of the one line on standard error; empty: nothing at all
     std::string out;
   } cases[] = {
-      {"name", "", 0, "", "cli-test-service\n"},
       {"name --format json", "", 0, "", "{\"name\":\"cli-test-service\"}\n"},
       {"last tick A B", "", 0, "", header + a4 + "B,tick,2500000000,21,b2\n"},
       {"cache tick B --format json", "", 0, "",
