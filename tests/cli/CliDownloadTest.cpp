@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -33,14 +34,12 @@ std::string storeCsv() {
   return csv.str();
 }
 
-std::map<std::string, std::string> tree(const std::string& dir) {
+std::map<std::string, std::string> tree(const fs::path& dir) {
   std::map<std::string, std::string> files;
   for (const auto& entry : fs::recursive_directory_iterator(dir)) {
     if (!entry.is_regular_file()) continue;
     std::ifstream in(entry.path(), std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    files[fs::relative(entry.path(), dir).string()] = bytes.str();
+    files[fs::relative(entry.path(), dir).string()] = {std::istreambuf_iterator<char>(in), {}};
   }
   return files;
 }
@@ -73,7 +72,7 @@ TEST_F(CliDownloadTest, WritesPartitionsRepairsTiesAndResumes) {
   EXPECT_EQ(run(args(service_, "d", {"--format", "csv", "--jobs", "2"}), err), 3) << err;
   EXPECT_NE(err.find("4 partitions: 4 complete, 0 already done, 0 failed"), std::string::npos)
       << err;
-  auto files = tree((dir_ / "d").string());
+  auto files = tree(dir_ / "d");
   ASSERT_EQ(files.size(), 8u);
   const std::string& meta = files["tick/A/1970-01-02.meta.json"];
   EXPECT_NE(meta.find("\"records\": 2200"), std::string::npos) << meta;
@@ -88,7 +87,7 @@ TEST_F(CliDownloadTest, WritesPartitionsRepairsTiesAndResumes) {
   std::ofstream(dir_ / "d/tick/B/1970-01-01.csv", std::ios::app) << "8,1,extra\n";
   EXPECT_EQ(run(args(service_, "d", {"--format", "csv"}), err), 0) << err;
   EXPECT_NE(err.find("1 complete, 3 already done"), std::string::npos) << err;
-  EXPECT_EQ(tree((dir_ / "d").string()), files);
+  EXPECT_EQ(tree(dir_ / "d"), files);
 }
 
 TEST_F(CliDownloadTest, RetriesPassingFailuresAndStopsWhenRefused) {
@@ -117,17 +116,17 @@ TEST_F(CliDownloadTest, RetriesPassingFailuresAndStopsWhenRefused) {
 TEST_F(CliDownloadTest, KilledShardedAndServedAgainDownloadsMatchOneRun) {
   std::string err, error;
   run(args(service_, "whole"), err);
-  const auto whole = tree((dir_ / "whole").string());
+  const auto whole = tree(dir_ / "whole");
   run(args(service_, "sharded", {"--shard", "0/3"}), err);
   run(args(service_, "sharded", {"--shard", "1/3"}), err);
-  EXPECT_LT(tree((dir_ / "sharded").string()).size(), 8u);
+  EXPECT_LT(tree(dir_ / "sharded").size(), 8u);
   run(args(service_, "sharded", {"--shard", "2/3"}), err);
-  EXPECT_EQ(tree((dir_ / "sharded").string()), whole);
+  EXPECT_EQ(tree(dir_ / "sharded"), whole);
 
   LocalService again({}, hqserver::CsvLoader::loadPath((dir_ / "whole").string(), error));
   ASSERT_TRUE(error.empty()) << error;
   run(args(again, "again"), err);
-  EXPECT_EQ(tree((dir_ / "again").string()), whole) << err;
+  EXPECT_EQ(tree(dir_ / "again"), whole) << err;
 
   service_.addFault("kind=delay,ms=150,path=/QryCodeType");
   for (int wait : {100, 400, 900}) {
@@ -140,7 +139,7 @@ TEST_F(CliDownloadTest, KilledShardedAndServedAgainDownloadsMatchOneRun) {
   }
   service_.faults().clear();
   run(args(service_, "killed"), err);
-  EXPECT_EQ(tree((dir_ / "killed").string()), whole) << err;
+  EXPECT_EQ(tree(dir_ / "killed"), whole) << err;
 }
 
 }  // namespace

@@ -23,7 +23,6 @@ int64_t parsed(const std::string& text) {
 }
 
 TEST(TimeTextTest, ReadsNanosecondsAndIsoFormsWithOffsets) {
-  EXPECT_EQ(parsed("0"), 0);
   EXPECT_EQ(parsed("-5"), -5);
   EXPECT_EQ(parsed("9223372036854775807"), std::numeric_limits<int64_t>::max());
   EXPECT_EQ(parsed("2024-06-03"), kDay20240603);
@@ -61,10 +60,9 @@ std::vector<CloudTopic> sampleTopics() {
   return {a, b};
 }
 
-std::string written(OutputFormat format, const std::vector<CloudTopic>& topics,
-                    bool streaming = false) {
+std::string written(OutputFormat format, const std::vector<CloudTopic>& topics) {
   std::ostringstream out;
-  auto writer = makeRecordWriter(format, out, streaming);
+  auto writer = makeRecordWriter(format, out, false);
   writer->write(topics);
   writer->finish();
   return out.str();

@@ -139,12 +139,9 @@ TEST_F(CliProcessTest, CommandsPrintTheirRecordsAndOutcomesAScriptCanTellApart) 
     const std::string what = c.args + " " + c.fault + ": " + r.err;
     EXPECT_EQ(r.status, c.status) << what;
     EXPECT_EQ(r.out, c.out) << what;
-    if (c.err.empty()) {
-      EXPECT_EQ(r.err, "") << what;
-    } else {
-      EXPECT_NE(r.err.find(c.err), std::string::npos) << what;
-      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << what;
-    }
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << what;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), c.err.empty() ? 0 : 1) << what;
+    EXPECT_TRUE(!c.err.empty() || r.err.empty()) << what;
   }
 }
 
@@ -249,13 +246,12 @@ TEST_F(CliEmbeddedTest, FetchOnSeveralThreadsWritesWholeLinesOrStopsAtAWriteErro
 TEST_F(CliEmbeddedTest, CtrlCEndsAStalledFetchWithWholeLines) {
   // Every third range query stalls for seconds: the fetch is inside one when Ctrl-C comes.
   service_.addFault("kind=delay,ms=5000,path=/QryCodeType,every=3");
+  const std::vector<std::string> args =
+      words("fetch tick CFFEX.IF2409 --begin 2024-06-03 --end 2024-06-08 --max 2000000 --server " +
+            service_.url());
   std::string error;
   for (int signals : {1, 2}) {
-    auto child = ChildProcess::start(ORVEX_CLI_PATH,
-                                     words("fetch tick CFFEX.IF2409 --begin 2024-06-03 --end "
-                                           "2024-06-08 --max 2000000 --server " +
-                                           service_.url()),
-                                     error);
+    auto child = ChildProcess::start(ORVEX_CLI_PATH, args, error);
     ASSERT_TRUE(child) << error;
     ASSERT_TRUE(child->waitForStdoutLines(1 + 2000, std::chrono::seconds(30))) << child->err();
     for (int i = 0; i < signals; ++i) child->signal(SIGINT);

@@ -64,7 +64,6 @@ TEST(LogLineTest, DisabledLevelConvertsNothing) {
   ORVEX_LOG_WARN(logger(), "x" << counted);
   ORVEX_LOG_ERROR(logger(), 3 << counted);
   EXPECT_EQ(2, conversions);
-  EXPECT_EQ(2u, capture.lines().size());
 }
 
 TEST(LogLineTest, MessagePiecesOfEveryKind) {

@@ -30,18 +30,15 @@ TEST(CodeNameTest, EndsOfTheTableAndBeyond) {
   EXPECT_EQ(87u, names.size()) << "every code has its own name";
 }
 
-TEST(TextFormTest, ResultStatusAndFlags) {
+TEST(TextFormTest, RecordsAndFlags) {
   EXPECT_EQ("TIMEOUT@t", streamed(ResultStatus(TIMEOUT, "t")));
-
   const std::string all =
       "OnlyLocal|SuperAuthority|Quote|OnlyServer|ChartReq|TradeSim|HighPrio|NormalCode|"
       "BuildUserIndex|ProductWrite|KvPYWrite|AutoWriteName|AutoWriteRelation|DownLoadRelation|"
       "DeleteName|ByModifyTime|OnlyNight|OnlyDay|Snapshot|IgnoreLastReqTime|UserReq";
   EXPECT_EQ(all, flagsToString(0x1FFFFF));
   EXPECT_EQ(all, flagsToString(0xFFFFFFFFu)) << "unnamed bits are dropped";
-}
 
-TEST(TextFormTest, RequestAndPageAnswer) {
   const std::pair<TopicReq, std::string> requests[] = {
       {{"k", {"a", "b"}, 1, 2, 100, 0x8000},
        "key=k,targetSize=2,firstTarget=a,beginTime=1,endTime=2,maxCount=100,flags=ByModifyTime"},
