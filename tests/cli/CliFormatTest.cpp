@@ -55,9 +55,8 @@ TEST(TimeTextTest, FormatsUtcWithTheDigitsNeeded) {
 }
 
 std::vector<CloudTopic> sampleTopics() {
-  CloudTopic a{"CFFEX.IF2409", "tick", {{100, 3.5, "o=1,h=2"}, {200, -0.25, "say \"hi\""}}};
-  CloudTopic b{"DCE.m2409", "tick", {{300, 1e-7, ""}}};
-  return {a, b};
+  return {{"CFFEX.IF2409", "tick", {{100, 3.5, "o=1,h=2"}, {200, -0.25, "say \"hi\""}}},
+          {"DCE.m2409", "tick", {{300, 1e-7, ""}}}};
 }
 
 std::string written(OutputFormat format, const std::vector<CloudTopic>& topics) {
@@ -116,21 +115,19 @@ TEST(DisplayTextTest, RecognisesUtf8) {
   EXPECT_EQ(messageText("\xCD\xF8\xC2\xE7"), "\xE7\xBD\x91\xE7\xBB\x9C");  // the GBK of "network"
 }
 
-TEST(ProgressLineTest, FormatsCountsRateAndTime) {
+// Counts, rate and time; a shorter line drawn over a longer one blanks out what is left of it.
+TEST(ProgressLineTest, FormatsAndRedrawsInPlace) {
   EXPECT_EQ(ProgressLine::format(12345, 13, 1.5),
             "12,345 records | 13 batches | 8,230 rec/s | 1.5 s");
   EXPECT_EQ(ProgressLine::format(0, 0, 0), "0 records | 0 batches | 0 rec/s | 0.0 s");
   EXPECT_EQ(groupDigits(1000000), "1,000,000");
   EXPECT_EQ(groupDigits(999), "999");
-}
 
-TEST(ProgressLineTest, RedrawsInPlaceAndEndsTheLine) {
   std::ostringstream err;
   ProgressLine line(err, true);
   line.draw(100000, 100, 1);
   line.draw(5, 1, 1);
   line.finish();
-  // The shorter second line blanks out what is left of the first.
   const std::string first = ProgressLine::format(100000, 100, 1);
   const std::string second = ProgressLine::format(5, 1, 1);
   EXPECT_EQ(err.str(),
