@@ -6,7 +6,6 @@
 #include <Poco/TemporaryFile.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -17,6 +16,7 @@
 
 #include "ChildProcess.h"
 #include "LocalService.h"
+#include "ProgressLine.h"
 
 namespace orvex {
 namespace test {
@@ -34,13 +34,6 @@ constexpr const char* kStoreCsv =
     "B,tick,2500000000,2500000500,21,b2\n"
     "A,kline,1000000000,1000000500,1,k\n";
 
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) out.push_back(line);
-  return out;
-}
-
 // `text` split at spaces: a command line without quoting.
 std::vector<std::string> words(const std::string& text) {
   std::istringstream in(text);
@@ -53,19 +46,16 @@ struct CliRun {
   std::string err;
 };
 
-CliRun run(const std::vector<std::string>& args) {
+CliRun run(const std::vector<std::string>& args, const std::string& program = ORVEX_CLI_PATH) {
   CliRun r;
-  r.status = runProgram(ORVEX_CLI_PATH, args, r.out, r.err);
+  r.status = runProgram(program, args, r.out, r.err);
   return r;
 }
 
 // `script` run by bash with pipefail; "CLI" in it stands for the program.
 CliRun shell(std::string script) {
-  const size_t at = script.find("CLI");
-  if (at != std::string::npos) script.replace(at, 3, ORVEX_CLI_PATH);
-  CliRun r;
-  r.status = runProgram("/bin/bash", {"-c", "set -o pipefail; " + script}, r.out, r.err);
-  return r;
+  script.replace(script.find("CLI"), 3, ORVEX_CLI_PATH);
+  return run({"-c", "set -o pipefail; " + script}, "/bin/bash");
 }
 
 class CliProcessTest : public ::testing::Test {
@@ -84,9 +74,13 @@ class CliProcessTest : public ::testing::Test {
     return o;
   }
 
-  // The arguments that reach the service: the server address and the configuration file.
+  // The arguments that reach the service: its address, unless `args` name another, and the
+  // configuration file.
   std::vector<std::string> withService(std::vector<std::string> args) {
-    args.insert(args.end(), {"--server", service_.url(), "--config", config_.path()});
+    if (std::count(args.begin(), args.end(), "--server") == 0) {
+      args.insert(args.end(), {"--server", service_.url()});
+    }
+    args.insert(args.end(), {"--config", config_.path()});
     return args;
   }
 
@@ -97,6 +91,9 @@ class CliProcessTest : public ::testing::Test {
 // Each command prints its records; the exit status and the one line on standard error tell a
 // script what happened. Standard error is not a terminal here: no progress line, no summary.
 TEST_F(CliProcessTest, CommandsPrintTheirRecordsAndOutcomesAScriptCanTellApart) {
+  Poco::Net::ServerSocket socket(Poco::Net::SocketAddress("127.0.0.1", 0));
+  const std::string down = socket.address().toString();
+  socket.close();  // nothing listens there now
   const std::string header = std::string(kHeader) + "\n";
   const std::string a4 = "A,tick,4000000000,12,x\n";
   const std::string allA =
@@ -108,10 +105,9 @@ TEST_F(CliProcessTest, CommandsPrintTheirRecordsAndOutcomesAScriptCanTellApart) 
     std::string args;
     const char* fault;  // a rule of the service, or empty
     int status;
-    const char* err;  // a part of the one line on standard error; empty: nothing at all
+    std::string err;  // a part of the one line on standard error; empty: nothing at all
     std::string out;
   } cases[] = {
-      {"name", "", 0, "", "cli-test-service\n"},
       {"name --format json", "", 0, "", "{\"name\":\"cli-test-service\"}\n"},
       {"last tick A B", "", 0, "", header + a4 + "B,tick,2500000000,21,b2\n"},
       {"cache tick B --format json", "", 0, "",
@@ -133,6 +129,8 @@ TEST_F(CliProcessTest, CommandsPrintTheirRecordsAndOutcomesAScriptCanTellApart) 
       {"name --set token=wrong", "", 4, "refused by the service", ""},
       {range, "kind=status,code=403,path=/QryCodeType", 4, "range: refused by the service", header},
       {"range tick A --begin 0", "", 2, "--end is required", ""},
+      {"last tick A --server " + down, "", 1,
+       "orvex_cli: cannot connect to " + down + ": EN_ICE_NET_ERROR", ""},
   };
   for (const auto& c : cases) {
     service_.faults().clear();
@@ -141,12 +139,9 @@ TEST_F(CliProcessTest, CommandsPrintTheirRecordsAndOutcomesAScriptCanTellApart) 
     const std::string what = c.args + " " + c.fault + ": " + r.err;
     EXPECT_EQ(r.status, c.status) << what;
     EXPECT_EQ(r.out, c.out) << what;
-    if (*c.err == '\0') {
-      EXPECT_EQ(r.err, "") << what;
-    } else {
-      EXPECT_NE(r.err.find(c.err), std::string::npos) << what;
-      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << what;
-    }
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << what;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), c.err.empty() ? 0 : 1) << what;
+    EXPECT_TRUE(!c.err.empty() || r.err.empty()) << what;
   }
 }
 
@@ -166,8 +161,6 @@ TEST_F(CliProcessTest, ConfigurationFromFileEnvironmentAndCommandLine) {
       << r.err;
   r = shell(env + " ORVEX_TOKEN=tok-1 CLI name --set token=wrong --log-level off");
   EXPECT_EQ(r.status, 4) << r.err;
-  r = shell(env + " CLI name --log-level off");
-  EXPECT_EQ(r.status, 4) << r.err;
 }
 
 // Records and the progress line on one terminal: the line is blanked before records come.
@@ -181,44 +174,27 @@ TEST_F(CliProcessTest, TheProgressLineMakesWayForRecordsOnOneTerminal) {
   EXPECT_TRUE(std::regex_search(r.out, std::regex("records \\| [^\r]*\r +\rtarget,key"))) << r.out;
 }
 
-TEST_F(CliProcessTest, AServiceThatIsDownGivesAClearMessage) {
-  uint16_t port = 0;
-  {
-    Poco::Net::ServerSocket socket(Poco::Net::SocketAddress("127.0.0.1", 0));
-    port = socket.address().port();
-  }  // closed: nothing listens there now
-  const std::string address = "127.0.0.1:" + std::to_string(port);
-  const CliRun r = run(
-      {"last", "tick", "A", "--server", address, "--config", config_.path(), "--log-level", "off"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err.rfind("orvex_cli: cannot connect to " + address + ": EN_ICE_NET_ERROR", 0), 0u)
-      << r.err;
-}
-
 // Runs against the embedded data set. Checks that `out` is the header, then whole records of
 // every one of `targets`, each printed once; returns their count as a summary prints it.
 class CliEmbeddedTest : public ::testing::Test {
  protected:
   static std::string checkRecords(const std::string& out, const std::vector<std::string>& targets) {
-    const std::vector<std::string> got = lines(out);
-    EXPECT_EQ(got.empty() ? "" : got[0], kHeader);
+    const size_t body = out.find('\n') + 1;
+    EXPECT_EQ(out.substr(0, body), std::string(kHeader) + "\n");
     EXPECT_TRUE(!out.empty() && out.back() == '\n');
     std::set<std::string> seen, targetsSeen;
-    for (size_t i = 1; i < got.size(); ++i) {
-      const std::string target = got[i].substr(0, got[i].find(",tick,"));
-      const bool known =
-          std::count(targets.begin(), targets.end(), target) == 1 && got[i].size() > target.size();
-      if (!known || !seen.insert(got[i]).second) {
-        ADD_FAILURE() << "line " << i << " unknown or repeated: " << got[i];
+    std::istringstream in(out.substr(body));
+    for (std::string line; std::getline(in, line);) {
+      const std::string target = line.substr(0, line.find(",tick,"));
+      if (std::count(targets.begin(), targets.end(), target) == 0 || line == target ||
+          !seen.insert(line).second) {
+        ADD_FAILURE() << "unknown or repeated: " << line;
         break;
       }
       targetsSeen.insert(target);
     }
     EXPECT_EQ(targetsSeen.size(), targets.size()) << "a target is missing";
-    std::string count = std::to_string(got.empty() ? 0 : got.size() - 1);
-    for (int i = static_cast<int>(count.size()) - 3; i > 0; i -= 3) count.insert(i, ",");
-    return count;
+    return cli::groupDigits(seen.size());
   }
 
   LocalService service_;
@@ -231,17 +207,25 @@ TEST_F(CliEmbeddedTest, ARangeBeyondThePlugInsLimitIsIncomplete) {
                 "1000000 --server " +
                 service_.url()));
   EXPECT_EQ(r.status, 3) << r.err;
-  EXPECT_EQ(lines(r.out).size(), 100001u);
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 100001);
   EXPECT_NE(r.err.find("warning: incomplete: range stops at 100000 records"), std::string::npos)
       << r.err;
 }
 
-// Output that cannot be written stops the program with a message, whatever the cause.
-TEST_F(CliEmbeddedTest, WriteErrorsStopTheProgram) {
-  const std::string fetch =
-      "CLI fetch tick CFFEX.IF2409 DCE.m2409 --begin 2024-06-03 --end 2024-06-08 --max 1000000 "
-      "--threads 2 --server " +
-      service_.url();
+// Records from several pool threads and the progress line from the main thread at once: every
+// line of the output stays whole and appears once. Output that cannot be written stops the
+// program with a message, whatever the cause.
+TEST_F(CliEmbeddedTest, FetchOnSeveralThreadsWritesWholeLinesOrStopsAtAWriteError) {
+  const std::string targets = "CFFEX.IF2409 DCE.m2409 SHFE.cu2409 SHFE.rb2410";
+  const std::string fetch = "CLI fetch tick " + targets +
+                            " --begin 2024-06-03 --end 2024-06-05 --max 1000000 --threads 4 "
+                            "--progress always --server " +
+                            service_.url();
+  const CliRun r = shell(fetch);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("fetched " + checkRecords(r.out, words(targets)) + " records"),
+            std::string::npos)
+      << r.err;
   const struct {
     const char* redirect;
     const char* err;
@@ -249,26 +233,12 @@ TEST_F(CliEmbeddedTest, WriteErrorsStopTheProgram) {
                {" >&-", "standard output is closed"},
                {" | head -2 > /dev/null", "Broken pipe"}};
   for (const auto& c : cases) {
-    const CliRun r = shell(fetch + c.redirect);
-    EXPECT_EQ(r.status, 1) << c.redirect << ": " << r.err;
-    EXPECT_NE(r.err.find(std::string("orvex_cli: cannot write the output: ") + c.err),
+    const CliRun failed = shell(fetch + c.redirect);
+    EXPECT_EQ(failed.status, 1) << c.redirect << ": " << failed.err;
+    EXPECT_NE(failed.err.find(std::string("orvex_cli: cannot write the output: ") + c.err),
               std::string::npos)
-        << c.redirect << ": " << r.err;
+        << c.redirect << ": " << failed.err;
   }
-}
-
-// Records from several pool threads and the progress line from the main thread at once: every
-// line of the output stays whole and appears once.
-TEST_F(CliEmbeddedTest, ProgressLineDoesNotDisturbRecordsFromSeveralThreads) {
-  const std::string targets = "CFFEX.IF2409 DCE.m2409 SHFE.cu2409 SHFE.rb2410";
-  const CliRun r = run(words("fetch tick " + targets +
-                             " --begin 2024-06-03 --end 2024-06-05 --max 1000000 --threads 4 "
-                             "--progress always --server " +
-                             service_.url()));
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.err.find("fetched " + checkRecords(r.out, words(targets)) + " records"),
-            std::string::npos)
-      << r.err;
 }
 
 // Ctrl-C while a request is stalled in the service: the first ends the program after a grace
@@ -276,13 +246,12 @@ TEST_F(CliEmbeddedTest, ProgressLineDoesNotDisturbRecordsFromSeveralThreads) {
 TEST_F(CliEmbeddedTest, CtrlCEndsAStalledFetchWithWholeLines) {
   // Every third range query stalls for seconds: the fetch is inside one when Ctrl-C comes.
   service_.addFault("kind=delay,ms=5000,path=/QryCodeType,every=3");
+  const std::vector<std::string> args =
+      words("fetch tick CFFEX.IF2409 --begin 2024-06-03 --end 2024-06-08 --max 2000000 --server " +
+            service_.url());
   std::string error;
   for (int signals : {1, 2}) {
-    auto child = ChildProcess::start(ORVEX_CLI_PATH,
-                                     words("fetch tick CFFEX.IF2409 --begin 2024-06-03 --end "
-                                           "2024-06-08 --max 2000000 --server " +
-                                           service_.url()),
-                                     error);
+    auto child = ChildProcess::start(ORVEX_CLI_PATH, args, error);
     ASSERT_TRUE(child) << error;
     ASSERT_TRUE(child->waitForStdoutLines(1 + 2000, std::chrono::seconds(30))) << child->err();
     for (int i = 0; i < signals; ++i) child->signal(SIGINT);
