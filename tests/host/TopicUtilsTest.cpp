@@ -35,6 +35,9 @@ TEST(TopicUtilsTest, BodiesRoundTripThroughShortestText) {
   back.clear();
   ASSERT_TRUE(TopicUtils::basicRec2TopicBodys("1,1,a\r\n2,2,b\r\n3,3,c", back));
   EXPECT_EQ("1,1,a\n2,2,b\n3,3,c\n", TopicUtils::bodies2Text(back));
+  // Nanoseconds to milliseconds rounds down, also below zero.
+  EXPECT_EQ(-1, TopicUtils::nsec2msec(-1));
+  EXPECT_EQ(-2, TopicUtils::nsec2msec(-1000001));
 }
 
 // What a reader does with what the caller held, the newest time and round trips hold for any
