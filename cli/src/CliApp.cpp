@@ -1,6 +1,7 @@
 #include "CliApp.h"
 
 #include <cstdlib>
+#include <thread>
 
 #include "DownloadCommand.h"
 #include "FetchCommand.h"
@@ -91,7 +92,14 @@ int CliApp::openApi(const CliOptions& options, const std::string& address,
   const int32_t pools = options.command == "download" ? options.jobs : options.threads;
   const ResultStatus init = api->init(pools);
   if (!init.ok()) outcome_->failed("init", init);
-  const ResultStatus connected = init.ok() ? api->connect(address) : init;
+  ResultStatus connected = init.ok() ? api->connect(address) : init;
+  // A download rides out a service that is briefly unreachable, as its partitions do.
+  for (int attempt = 1; init.ok() && !connected.ok() && options.command == "download" &&
+                        attempt <= options.retries && DownloadCommand::isRetryable(connected);
+       ++attempt) {
+    std::this_thread::sleep_for(DownloadCommand::backoff(attempt));
+    connected = api->connect(address);
+  }
   if (init.ok() && !connected.ok()) outcome_->failed("cannot connect to " + address, connected);
   return connected.ok() ? kExitOk : outcome_->exitCode(false);
 }

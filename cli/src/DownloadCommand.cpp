@@ -124,8 +124,8 @@ void DownloadCommand::runPartition(const Partition& partition) {
   }
 }
 
-// Time-outs, connection failures and 5xx answers may pass; a 4xx answer will not.
-bool DownloadCommand::isRetryable(const ResultStatus& status) const {
+// A 4xx answer will not pass however often it is asked.
+bool DownloadCommand::isRetryable(const ResultStatus& status) {
   return !isRefused(status) && status.code != INVALID_PARAM &&
          status.msg.find("HTTP 4") == std::string::npos;
 }

@@ -28,11 +28,12 @@ class DownloadCommand {
   // The pause before retry `attempt` (1, 2, ...): 200 ms doubling up to 5 s, times a random
   // factor in [0.5, 1.5).
   static std::chrono::milliseconds backoff(int attempt);
+  // Whether another attempt may pass: time-outs, connection failures, unreadable and 5xx answers.
+  static bool isRetryable(const ResultStatus& status);
 
  private:
   void work();
   void runPartition(const Partition& partition);
-  bool isRetryable(const ResultStatus& status) const;
   bool pause(std::chrono::milliseconds duration) const;
   void drawProgress(double seconds);
   void summarise(double seconds);

@@ -178,14 +178,10 @@ PartitionFetcher::Result PartitionFetcher::fetch(const Partition& partition, int
 void PartitionFetcher::keep(std::vector<TopicBody> walked, bool walkOk, Repaired repaired) {
   const size_t before = walked_.size() + repairedAt_.size();
   walkDone_ = walkOk;
-  if (!walkOk && !walked.empty()) {
-    // The earliest time may be cut short by the failed step: it is walked again.
-    const int64_t resumeAt = walked.front().time;
-    walked.erase(walked.begin(),
-                 std::find_if(walked.begin(), walked.end(),
-                              [resumeAt](const TopicBody& r) { return r.time != resumeAt; }));
-    walkEnd_ = resumeAt;
-  }
+  // Where the failed step would have ended. Its earliest time t lies after the partition's begin
+  // (the walk ends at a step that reaches it), and the records at t are the repair's, as for
+  // every full step.
+  if (!walkOk && !walked.empty()) walkEnd_ = walked.front().time - 1;
   walked.insert(walked.end(), walked_.begin(), walked_.end());
   walked_ = std::move(walked);
   repairedAt_.merge(repaired.byTime);

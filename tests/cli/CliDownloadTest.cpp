@@ -111,9 +111,9 @@ TEST_F(CliDownloadTest, RetriesPassingFailuresAndStopsWhenRefused) {
   }
 }
 
-// A download killed at several moments and resumed, one split in shards and one of the whole
-// directory served again all end as the same files as one complete run.
-TEST_F(CliDownloadTest, KilledShardedAndServedAgainDownloadsMatchOneRun) {
+// A download killed at several moments and resumed, one split in shards, one of the whole
+// directory served again and one through failures all end as the same files as one clean run.
+TEST_F(CliDownloadTest, KilledShardedServedAgainAndFaultyDownloadsMatchOneRun) {
   std::string err, error;
   run(args(service_, "whole"), err);
   const auto whole = tree(dir_ / "whole");
@@ -128,6 +128,17 @@ TEST_F(CliDownloadTest, KilledShardedAndServedAgainDownloadsMatchOneRun) {
   run(args(again, "again"), err);
   EXPECT_EQ(tree(dir_ / "again"), whole) << err;
 
+  // Every other request fails, so no attempt gets through a partition: each goes on from where
+  // the one before stopped.
+  service_.addFault("kind=status,code=503,path=/QryCodeType,every=2");
+  run(args(service_, "faulty", {"--jobs", "1", "--retries", "5"}), err);
+  auto faulty = tree(dir_ / "faulty");
+  for (const auto& [name, bytes] : whole) {
+    const bool data = name.find(".meta.json") == std::string::npos;
+    EXPECT_TRUE(!data || faulty[name] == bytes) << name << ": " << err;
+  }
+
+  service_.faults().clear();
   service_.addFault("kind=delay,ms=150,path=/QryCodeType");
   for (int wait : {100, 400, 900}) {
     auto child =
