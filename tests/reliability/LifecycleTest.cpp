@@ -61,6 +61,7 @@ struct TeardownCase {
   Teardown action;
   int actors;  // 0: the host thread acts; n: requests 0..n-1, in their last batch's callback
 };
+void PrintTo(const TeardownCase& c, std::ostream* os) { *os << c.name; }
 
 // The host releases, re-initialises or deletes the wrapper while deliveries are queued behind a
 // callback that has not returned: from its own thread right after the requests, or from inside

@@ -34,13 +34,6 @@ std::vector<Delivery> RecordingHistorySpi::deliveries(int32_t requestId) const {
   return it == byRequest_.end() ? std::vector<Delivery>() : it->second;
 }
 
-std::vector<int32_t> RecordingHistorySpi::requestIds() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  std::vector<int32_t> ids;
-  for (const auto& entry : byRequest_) ids.push_back(entry.first);
-  return ids;
-}
-
 size_t RecordingHistorySpi::count() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return count_;

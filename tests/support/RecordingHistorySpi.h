@@ -45,8 +45,6 @@ class RecordingHistorySpi : public IHistorySpi {
 
   // Deliveries of `requestId`, in arrival order (empty when none).
   std::vector<Delivery> deliveries(int32_t requestId) const;
-  // Request numbers seen so far, in ascending order.
-  std::vector<int32_t> requestIds() const;
   // Deliveries of every request.
   size_t count() const;
 
