@@ -98,6 +98,7 @@ TEST_F(CliDownloadTest, RetriesPassingFailuresAndStopsWhenRefused) {
   } cases[] = {
       // Status 3 rather than 0: target A's crowded time stays incomplete.
       {"kind=status,code=503,path=/QryCodeType,first=2", 3, "; 2 retries"},
+      {"kind=status,code=503,path=/HeartBeat,first=2", 3, "4 complete"},  // connect is retried too
       {"kind=status,code=503,path=/QryCodeType", 3, "orvex_cli: download tick/A/1970-01-01: "},
       {"kind=status,code=403,path=/QryCodeType", 4, "refused by the service"},
   };
