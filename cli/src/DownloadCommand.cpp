@@ -101,6 +101,8 @@ void DownloadCommand::runPartition(const Partition& partition) {
       ++complete_;
       records_ += result.records.size();
       repaired_ += result.stats.repaired;
+      duplicates_ += result.stats.duplicates;
+      dropped_ += result.stats.dropped;
       unrecovered_ += result.stats.unrecovered;
       requests_ += result.stats.requests;
       repairRequests_ += result.stats.repairRequests;
@@ -168,6 +170,15 @@ void DownloadCommand::summarise(double seconds) {
           " requests, " + groupDigits(repaired_) + " records recovered";
   if (retries_ > 0) line += "; " + std::to_string(retries_.load()) + " retries";
   c_.io.err << line << std::endl;
+  // Removed records are in the sidecars; say so here, where they are read.
+  if (duplicates_ > 0) {
+    c_.outcome.warn("duplicate records written once: " + groupDigits(duplicates_) +
+                    " (\"duplicates\" in the sidecars)");
+  }
+  if (dropped_ > 0) {
+    c_.outcome.warn("records outside the partitions' days left out: " + groupDigits(dropped_) +
+                    " (\"dropped\" in the sidecars)");
+  }
   if (unrecovered_ > 0) {
     c_.outcome.incomplete(std::to_string(unrecovered_) +
                           " times hold more records than one step brings; some are missing "

@@ -48,6 +48,8 @@ class DownloadCommand {
   std::atomic<uint64_t> records_{0};
   std::atomic<uint64_t> repaired_{0};
   std::atomic<uint64_t> unrecovered_{0};
+  std::atomic<uint64_t> duplicates_{0};
+  std::atomic<uint64_t> dropped_{0};
   std::atomic<uint64_t> requests_{0};
   std::atomic<uint64_t> repairRequests_{0};
   std::atomic<uint64_t> retries_{0};

@@ -196,17 +196,25 @@ PartitionFetcher::Result PartitionFetcher::finish(const Partition& partition,
   result.status = walkStatus;
   result.stats.pluginStatus = statusText(walkStatus);
   if (!walkStatus.ok()) return result;
+  std::vector<TopicBody> walkOnly = walked_;
+  normalise(walkOnly, walkOnly.size(), partition, nullptr);
+  // At a repaired time the repair's answer is the whole set; the walk's part of it goes, so that
+  // records the source holds twice are counted as duplicates there too, not merged unseen.
   result.records = walked_;
-  normalise(result.records, result.records.size(), partition, &result.stats);
-  const size_t walked = result.records.size();
+  result.records.erase(
+      std::remove_if(result.records.begin(), result.records.end(),
+                     [this](const TopicBody& r) { return repairedAt_.count(r.time) != 0; }),
+      result.records.end());
+  const size_t sorted = result.records.size();
   for (const auto& entry : repairedAt_) {
     const std::vector<TopicBody>& records = entry.second;
     result.records.insert(result.records.end(), records.begin(), records.end());
     // A full answer at one time: more may be there than one step brings.
     if (records.size() >= kStepSize) ++result.stats.unrecovered;
   }
-  normalise(result.records, walked, partition, nullptr);
-  result.stats.repaired = result.records.size() - walked;
+  normalise(result.records, sorted, partition, &result.stats);
+  const size_t total = result.records.size();
+  result.stats.repaired = total > walkOnly.size() ? total - walkOnly.size() : 0;
   result.stats.repairRequests = repairRequests_;
   result.stats.requests = walkSteps_ + repairRequests_;
   return result;

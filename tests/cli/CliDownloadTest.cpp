@@ -67,25 +67,29 @@ class CliDownloadTest : public ::testing::Test {
 };
 
 TEST_F(CliDownloadTest, WritesPartitionsRepairsTiesAndResumes) {
+  // One record at the tie time twice over.
+  LocalService service({}, LocalService::fromCsv(storeCsv() + "A,tick,86400000000500,0,2,tie0\n"));
   std::string err;
   // 1,001 records at one time cannot all be had: the result is incomplete.
-  EXPECT_EQ(run(args(service_, "d", {"--format", "csv", "--jobs", "2"}), err), 3) << err;
+  EXPECT_EQ(run(args(service, "d", {"--format", "csv", "--jobs", "2"}), err), 3) << err;
   EXPECT_NE(err.find("4 partitions: 4 complete, 0 already done, 0 failed"), std::string::npos)
       << err;
   auto files = tree(dir_ / "d");
   ASSERT_EQ(files.size(), 8u);
   const std::string& meta = files["tick/A/1970-01-02.meta.json"];
   EXPECT_NE(meta.find("\"records\": 2200"), std::string::npos) << meta;
+  EXPECT_NE(meta.find("\"duplicates\": 1,"), std::string::npos) << meta;
   EXPECT_NE(meta.find("\"repaired\": 200"), std::string::npos) << meta;
+  EXPECT_NE(err.find("duplicate records written once: 1 ("), std::string::npos);
   EXPECT_NE(meta.find("\"unrecovered\": 1"), std::string::npos) << meta;
   EXPECT_EQ(files["tick/B/1970-01-01.csv"], "time,value,data\n5,1.5,q\n6,2,\"a,b\"\n7,3,x\n");
   EXPECT_EQ(files["tick/B/1970-01-02.csv"], "time,value,data\n");
 
   // Again: every partition is done. A damaged file fails its hash and is fetched again.
-  EXPECT_EQ(run(args(service_, "d", {"--format", "csv"}), err), 0) << err;
+  EXPECT_EQ(run(args(service, "d", {"--format", "csv"}), err), 0) << err;
   EXPECT_NE(err.find("0 complete, 4 already done"), std::string::npos) << err;
   std::ofstream(dir_ / "d/tick/B/1970-01-01.csv", std::ios::app) << "8,1,extra\n";
-  EXPECT_EQ(run(args(service_, "d", {"--format", "csv"}), err), 0) << err;
+  EXPECT_EQ(run(args(service, "d", {"--format", "csv"}), err), 0) << err;
   EXPECT_NE(err.find("1 complete, 3 already done"), std::string::npos) << err;
   EXPECT_EQ(tree(dir_ / "d"), files);
 }
