@@ -49,6 +49,8 @@ int delayOf(const FaultRule& rule, const Poco::Net::HTTPServerRequest& request) 
 
 // Answers at least this large are compressed for clients that accept gzip.
 constexpr size_t kGzipFrom = 1024;
+// The largest request body read (and dropped) to keep a connection for the next request.
+constexpr int64_t kMaxDroppedBody = 64 * 1024;
 
 bool acceptsGzip(const Poco::Net::HTTPServerRequest& request) {
   std::string accepted = request.get("Accept-Encoding", "");
@@ -117,9 +119,14 @@ void RequestHandler::handleRequest(Poco::Net::HTTPServerRequest& request,
 void RequestHandler::serve(Poco::Net::HTTPServerRequest& request,
                            Poco::Net::HTTPServerResponse& response) {
   // No endpoint reads a body, but an unread one would be taken for the next request on a
-  // kept-alive connection.
-  Poco::NullOutputStream discard;
-  Poco::StreamCopier::copyStream(request.stream(), discard);
+  // kept-alive connection. One of unknown or large size is not waited for (it may never come):
+  // the connection ends after the answer instead. Without a length and unchunked there is none.
+  if (request.getChunkedTransferEncoding() || request.getContentLength64() > kMaxDroppedBody) {
+    bodyUnread_ = true;
+  } else if (request.hasContentLength()) {
+    Poco::NullOutputStream discard;
+    Poco::StreamCopier::copyStream(request.stream(), discard);
+  }
   Poco::URI uri;
   Poco::URI::QueryParameters params;
   try {
@@ -296,7 +303,7 @@ void RequestHandler::send(const Answer& answer, Poco::Net::HTTPServerRequest& re
                           Poco::Net::HTTPServerResponse& response) {
   response.setStatusAndReason(static_cast<Poco::Net::HTTPResponse::HTTPStatus>(answer.status));
   response.setContentType(answer.contentType);
-  response.setKeepAlive(request.getKeepAlive());
+  response.setKeepAlive(request.getKeepAlive() && !bodyUnread_);
   // The answer's own headers go last: an injected answer may override the pacing header.
   const int wait = server_.waitMsec();
   if (wait >= 0) {

@@ -38,7 +38,8 @@ class RequestHandler : public Poco::Net::HTTPRequestHandler {
   void drop(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response);
 
   HqServer& server_;
-  std::string fault_;  // name of the fault injected into this request, for the log
+  std::string fault_;        // name of the fault injected into this request, for the log
+  bool bodyUnread_ = false;  // the connection cannot carry another request
   bool capsHeaders_ = false;
 };
 

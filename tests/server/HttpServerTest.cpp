@@ -67,6 +67,13 @@ TEST(HttpServerTest, RefusesBadRequestsAndServesControlOnlyWhenAsked) {
   EXPECT_EQ(beat.headers.count("kv_reqwait_msec"), 0u) << "no pacing unless asked for";
   EXPECT_EQ(httpGet(session, "/QryLast?codes=a%zz&types=k").status, 400) << "bad escape";
   EXPECT_EQ(httpGet(session, "/_control/clear").status, 404) << "control is off";
+  // Another method without a length has no body: it is refused at once, not after waiting for one.
+  Poco::Net::HTTPRequest brew("BREW", "/HeartBeat", "HTTP/1.1");
+  session.setTimeout(Poco::Timespan(10, 0));
+  session.sendRequest(brew);
+  Poco::Net::HTTPResponse refused;
+  session.receiveResponse(refused);
+  EXPECT_EQ(refused.getStatus(), 405);
 }
 
 // Rules added here are checked as written back; what each kind does to a client is the fault
