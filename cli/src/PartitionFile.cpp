@@ -7,6 +7,8 @@
 #include <rapidjson/document.h>
 #include <rapidjson/prettywriter.h>
 #include <rapidjson/stringbuffer.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -38,13 +40,41 @@ std::string errnoText(const std::string& what, const std::string& path) {
   return what + " " + path + ": " + std::strerror(errno);
 }
 
+// Opens `temp` for writing, empty and locked; -1 with `error` set when it cannot. The lock keeps
+// a second download writing the same partition at the same time (an overlapping cron run,
+// overlapping shards) from mixing its bytes in: that one fails the partition instead. A file left
+// by a killed run holds no lock and is simply written over.
+int openLocked(const std::string& temp, std::string& error) {
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    error = errnoText("cannot create", temp);
+    return -1;
+  }
+  // A file system without locks is written as before, unlocked.
+  const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+  const bool busy = !locked && errno == EWOULDBLOCK;
+  struct stat held, named;
+  if (busy || (locked && (::fstat(fd, &held) != 0 || ::stat(temp.c_str(), &named) != 0 ||
+                          held.st_ino != named.st_ino || held.st_dev != named.st_dev))) {
+    // Locked by another writer, or locked only after that writer renamed it into place.
+    error = "another download is writing " + temp;
+  } else if (::ftruncate(fd, 0) != 0) {
+    error = errnoText("cannot truncate", temp);
+  } else {
+    return fd;
+  }
+  ::close(fd);
+  return -1;
+}
+
 // Writes `bytes` to `path` through a temporary file that is flushed to disk and renamed, then
 // flushes the directory so the rename survives a crash too.
 std::string writeAtomically(const std::string& dir, const std::string& path,
                             const std::string& bytes) {
   const std::string temp = path + ".part";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return errnoText("cannot create", temp);
+  std::string error;
+  const int fd = openLocked(temp, error);
+  if (fd < 0) return error;
   size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -61,8 +91,13 @@ std::string writeAtomically(const std::string& dir, const std::string& path,
     ::close(fd);
     return error;
   }
+  // Renamed while still locked, so that no other writer opens this file in between.
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    const std::string error = errnoText("cannot rename", temp);
+    ::close(fd);
+    return error;
+  }
   ::close(fd);
-  if (::rename(temp.c_str(), path.c_str()) != 0) return errnoText("cannot rename", temp);
   const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dirFd >= 0) {
     ::fsync(dirFd);

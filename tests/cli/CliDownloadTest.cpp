@@ -2,8 +2,11 @@
 // boundaries, resume (also after SIGKILL), retries, refusal, shards, and the round trip through
 // a service that serves the download directory.
 #include <Poco/TemporaryFile.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -89,6 +92,13 @@ TEST_F(CliDownloadTest, WritesPartitionsRepairsTiesAndResumes) {
   EXPECT_EQ(run(args(service, "d", {"--format", "csv"}), err), 0) << err;
   EXPECT_NE(err.find("0 complete, 4 already done"), std::string::npos) << err;
   std::ofstream(dir_ / "d/tick/B/1970-01-01.csv", std::ios::app) << "8,1,extra\n";
+  // While another download writes that file, this one leaves it alone.
+  const int held =
+      ::open((dir_ / "d/tick/B/1970-01-01.csv.part").c_str(), O_WRONLY | O_CREAT, 0644);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  EXPECT_EQ(run(args(service, "d", {"--format", "csv"}), err), 1) << err;
+  EXPECT_NE(err.find("another download is writing"), std::string::npos) << err;
+  ::close(held);
   EXPECT_EQ(run(args(service, "d", {"--format", "csv"}), err), 0) << err;
   EXPECT_NE(err.find("1 complete, 3 already done"), std::string::npos) << err;
   EXPECT_EQ(tree(dir_ / "d"), files);
