@@ -30,5 +30,11 @@ std::string checkServerNameBody(const uint8_t* data, size_t size);
 // a fault rule that parses writes back to a text that parses to the same rule.
 std::string checkServiceRequest(const uint8_t* data, size_t size);
 
+// orvex_cli's command line (the arguments NUL-separated): an error is one line that points at the
+// usage; a command that runs has its key and targets where it expects them, none empty or
+// holding a comma (nor leaving the output directory, for a download), an ordered time range, a
+// positive --max where one is needed and a shard within its count.
+std::string checkCommandLine(const uint8_t* data, size_t size);
+
 }  // namespace fuzz
 }  // namespace orvex

@@ -4,7 +4,8 @@
 #   record_text      the record text readers of the common runtime library
 #   server_name      the client's reading of the "/getServerVersion" JSON answer
 #   service_request  the local service's request parsing and answers
-# Usage: scripts/fuzz.sh [fuzzer...]   (all three by default)
+#   command_line     orvex_cli's command-line reading
+# Usage: scripts/fuzz.sh [fuzzer...]   (all four by default)
 #
 # Environment:
 #   FUZZ_SECONDS    seconds per fuzzer (default 60)
@@ -20,7 +21,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 seconds=${FUZZ_SECONDS:-60}
 fuzzers=("$@")
-[ ${#fuzzers[@]} -gt 0 ] || fuzzers=(record_text server_name service_request)
+[ ${#fuzzers[@]} -gt 0 ] || fuzzers=(record_text server_name service_request command_line)
 
 "$root/scripts/bootstrap.sh" clang libclang-rt-14-dev ccache || exit 1
 
@@ -28,7 +29,7 @@ launcher=()
 command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
   -DORVEX_BUILD_FUZZERS=ON -DORVEX_SANITIZE=address -DORVEX_BUILD_TESTS=OFF \
-  -DORVEX_BUILD_CLI=OFF -DORVEX_INSTALL=OFF "${launcher[@]}" >/dev/null || exit 1
+  -DORVEX_BUILD_CLI=ON -DORVEX_INSTALL=OFF "${launcher[@]}" >/dev/null || exit 1
 targets=()
 for f in "${fuzzers[@]}"; do targets+=("fuzz_$f"); done
 cmake --build "$build" -j "$(nproc)" --target "${targets[@]}" || exit 1

@@ -10,6 +10,8 @@ namespace orvex {
 namespace cli {
 namespace {
 
+bool isControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }
+
 constexpr const char* kExitStatusText =
     "Times: ISO-8601 date-times (2024-06-04T01:30:00Z; UTC unless an offset is given) or\n"
     "nanoseconds since 1970.\n"
@@ -193,8 +195,10 @@ class CommandLineParser {
       o.args.insert(o.args.end(), targets_.begin(), targets_.end());
     }
     for (const std::string& name : o.args) {
-      // Names travel comma-joined, so "a,b" would quietly become two.
-      if (name.empty() || name.find(',') != std::string::npos) {
+      // Names travel comma-joined, so "a,b" would quietly become two; none holds a control
+      // character.
+      if (name.empty() || name.find(',') != std::string::npos ||
+          std::any_of(name.begin(), name.end(), isControl)) {
         throw std::invalid_argument("'" + name + "' is not a key or target code");
       }
       // download makes --out/KEY/TARGET: a name must stay one directory below --out.
@@ -226,10 +230,15 @@ class CommandLineParser {
     }
   }
 
-  std::string hint(const std::string& error) const {
+  // One line, whatever the arguments it quotes hold: control characters show as '?'.
+  std::string hint(std::string error) const {
     const auto subs = app_.get_subcommands();
     const std::string help =
         subs.empty() ? "orvex_cli --help" : "orvex_cli " + subs.front()->get_name() + " --help";
+    while (!error.empty() && (error.back() == '\n' || error.back() == '\r')) error.pop_back();
+    for (char& c : error) {
+      if (isControl(c)) c = '?';
+    }
     return error + " (see '" + help + "')";
   }
 

@@ -24,6 +24,7 @@ const Fuzzer kFuzzers[] = {
     {"record_text", &fuzz::checkRecordText},
     {"server_name", &fuzz::checkServerNameBody},
     {"service_request", &fuzz::checkServiceRequest},
+    {"command_line", &fuzz::checkCommandLine},
 };
 
 void PrintTo(const Fuzzer& f, std::ostream* os) { *os << f.name; }
