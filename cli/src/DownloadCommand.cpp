@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
 #include <random>
 #include <thread>
 
@@ -12,18 +11,7 @@ namespace orvex {
 namespace cli {
 namespace {
 
-constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 constexpr size_t kMaxPartitions = 1000000;
-
-double secondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-std::string fixed(double value, const char* format) {
-  char text[32];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
-}
 
 }  // namespace
 
@@ -152,7 +140,7 @@ void DownloadCommand::drawProgress(double seconds) {
   if (fetched > 0 && done < plan_.size()) {
     const double eta =
         seconds / static_cast<double>(fetched) * static_cast<double>(plan_.size() - done);
-    text += " | ETA " + fixed(eta, "%.0f s");
+    text += " | ETA " + secondsText(eta, 0);
   }
   c_.progress.drawText(text);
 }
@@ -165,7 +153,7 @@ void DownloadCommand::summarise(double seconds) {
                      std::to_string(skipped_) + " already done, " + std::to_string(failed) +
                      " failed";
   if (notRun > 0) line += ", " + std::to_string(notRun) + " not done";
-  line += "; " + groupDigits(records_) + " records in " + fixed(seconds, "%.2f s");
+  line += "; " + groupDigits(records_) + " records in " + secondsText(seconds, 2);
   line += "; tie repair: " + groupDigits(repairRequests_) + " of " + groupDigits(requests_) +
           " requests, " + groupDigits(repaired_) + " records recovered";
   if (retries_ > 0) line += "; " + std::to_string(retries_.load()) + " retries";

@@ -21,6 +21,11 @@ FdStreamBuf::~FdStreamBuf() { drain(); }
 
 std::string FdStreamBuf::errorText() const { return error_ == 0 ? "" : std::strerror(error_); }
 
+std::string writeFailureText(const FdStreamBuf* buffer) {
+  const std::string why = buffer != nullptr ? buffer->errorText() : "";
+  return "cannot write the output: " + (why.empty() ? std::string("write error") : why);
+}
+
 FdStreamBuf::int_type FdStreamBuf::overflow(int_type ch) {
   if (!drain()) return traits_type::eof();
   if (!traits_type::eq_int_type(ch, traits_type::eof())) {

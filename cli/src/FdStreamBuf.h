@@ -40,5 +40,9 @@ class FdStreamBuf : public std::streambuf {
   std::vector<char> buffer_;
 };
 
+// "cannot write the output: No space left on device", or "...: write error" when `buffer` is null
+// or knows no cause.
+std::string writeFailureText(const FdStreamBuf* buffer);
+
 }  // namespace cli
 }  // namespace orvex

@@ -4,7 +4,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <mutex>
 #include <thread>
 
@@ -13,8 +12,6 @@
 namespace orvex {
 namespace cli {
 namespace {
-
-constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 
 // Runs requests on `threadCount` threads, each taking the next request not yet started, and lets
 // the caller wait for all of them with a periodic wake-up.
@@ -66,10 +63,6 @@ class RequestRunner {
   std::condition_variable done_;
   size_t running_ = 0;
 };
-
-double secondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 }  // namespace
 
@@ -139,11 +132,10 @@ void FetchCommand::report(const std::vector<TopicReq>& requests,
     }
   }
   if (c_.progress.enabled()) {
-    char took[32];
-    std::snprintf(took, sizeof took, "%.2f s", seconds);
     c_.io.err << "fetched " << groupDigits(c_.sink->records()) << " records in "
               << groupDigits(c_.sink->batches()) << " batches from " << requests.size()
-              << (requests.size() == 1 ? " request" : " requests") << " in " << took << "\n";
+              << (requests.size() == 1 ? " request" : " requests") << " in "
+              << secondsText(seconds, 2) << "\n";
   }
 }
 

@@ -24,10 +24,7 @@ void LookupCommands::name(CommandContext& context) {
     out << name << '\n';
   }
   out.flush();
-  if (!out.good()) {
-    const std::string why = context.io.outBuffer ? context.io.outBuffer->errorText() : "";
-    context.outcome.error("cannot write the output: " + (why.empty() ? "write error" : why));
-  }
+  if (!out.good()) context.outcome.error(writeFailureText(context.io.outBuffer));
 }
 
 void LookupCommands::last(CommandContext& context) {

@@ -11,13 +11,21 @@ std::string groupDigits(uint64_t value) {
   return digits;
 }
 
+double secondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+std::string secondsText(double seconds, int decimals) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%.*f s", decimals, seconds);
+  return text;
+}
+
 std::string ProgressLine::format(uint64_t records, uint64_t batches, double elapsedSeconds) {
   const uint64_t rate =
       elapsedSeconds > 0 ? static_cast<uint64_t>(static_cast<double>(records) / elapsedSeconds) : 0;
-  char elapsed[32];
-  std::snprintf(elapsed, sizeof elapsed, "%.1f s", elapsedSeconds);
   return groupDigits(records) + " records | " + groupDigits(batches) + " batches | " +
-         groupDigits(rate) + " rec/s | " + elapsed;
+         groupDigits(rate) + " rec/s | " + secondsText(elapsedSeconds, 1);
 }
 
 void ProgressLine::draw(uint64_t records, uint64_t batches, double elapsedSeconds) {

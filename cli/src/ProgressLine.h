@@ -5,6 +5,7 @@
 // when both go to the same terminal.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -41,6 +42,13 @@ class ProgressLine {
 
 // 12345 -> "12,345".
 std::string groupDigits(uint64_t value);
+
+// How often a command redraws its progress line.
+constexpr std::chrono::milliseconds kRedrawInterval{100};
+// Seconds from `start` to now.
+double secondsSince(std::chrono::steady_clock::time_point start);
+// 1.234 with 2 decimals -> "1.23 s".
+std::string secondsText(double seconds, int decimals);
 
 }  // namespace cli
 }  // namespace orvex

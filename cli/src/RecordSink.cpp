@@ -65,9 +65,7 @@ uint64_t RecordSink::recordsOf(const std::string& target) const {
 
 std::string RecordSink::writeError() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!failed_) return "";
-  const std::string why = buffer_ != nullptr ? buffer_->errorText() : "";
-  return "cannot write the output: " + (why.empty() ? std::string("write error") : why);
+  return failed_ ? writeFailureText(buffer_) : "";
 }
 
 }  // namespace cli

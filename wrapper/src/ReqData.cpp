@@ -43,22 +43,20 @@ orvex::ResultStatus HistoryWrapper::reqData(const orvex::TopicReq& req, orvex::I
     return orvex::ResultStatus(orvex::INVALID_PARAM, "reqData: spi is null");
   }
   bool lastQueued = false;
-  orvex::ResultStatus failure;
-  try {
-    return fetch(req, spi, requestId, cancel, lastQueued);
-  } catch (const std::exception& e) {
-    failure = ExceptionBarrier::caught("reqData", e.what());
-  } catch (...) {
-    failure = ExceptionBarrier::caught("reqData", "unknown exception");
-  }
-  if (!lastQueued) {
-    // The host still learns that the request is over, and why.
+  bool returned = false;
+  const orvex::ResultStatus status = ExceptionBarrier::run("reqData", [&] {
+    orvex::ResultStatus fetched = fetch(req, spi, requestId, cancel, lastQueued);
+    returned = true;
+    return fetched;
+  });
+  if (!returned && !lastQueued) {
+    // An exception ended the request: the host still learns that it is over, and why.
     ExceptionBarrier::run("reqData last batch", [&] {
-      deliver(deliveryKeyOf(req), spi, requestId, 0, {}, failure, true);
+      deliver(deliveryKeyOf(req), spi, requestId, 0, {}, status, true);
       return orvex::ResultStatus();
     });
   }
-  return failure;
+  return status;
 }
 
 orvex::ResultStatus HistoryWrapper::fetch(const orvex::TopicReq& req, orvex::IHistorySpi* spi,
