@@ -22,11 +22,12 @@ namespace {
 constexpr const char* kMacAlias = "mac";
 constexpr const char* kMacKey = "kvmacaddress";
 
-// The keys the plug-in, the authentication service and orvex_cli read.
-const char* const kKnownKeys[] = {"server",     "token",        "fc_key",        "fc_secret",
-                                  "mac",        "kvmacaddress", "user",          "user_name",
-                                  "user_group", "user_extra",   "product",       "product_number",
-                                  "version",    "access_key",   "access_secret", "access_extra"};
+// The keys the plug-in, the runtime's sessions, the authentication service and orvex_cli read.
+const char* const kKnownKeys[] = {"server",      "token",        "fc_key",        "fc_secret",
+                                  "mac",         "kvmacaddress", "user",          "user_name",
+                                  "user_group",  "user_extra",   "product",       "product_number",
+                                  "version",     "access_key",   "access_secret", "access_extra",
+                                  "tls_ca_file", "tls_verify",   "http_gzip"};
 
 bool isKnownKey(const std::string& key) {
   for (const char* known : kKnownKeys) {
