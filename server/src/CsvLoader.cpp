@@ -2,6 +2,7 @@
 
 #include <Poco/Exception.h>
 #include <Poco/InflatingStream.h>
+#include <Poco/MemoryStream.h>
 
 #include <algorithm>
 #include <charconv>
@@ -153,7 +154,7 @@ bool readAll(const std::filesystem::path& file, std::string& text, std::string& 
 bool loadFile(const std::filesystem::path& file, DataStore& store, std::string& error) {
   std::string text;
   if (!readAll(file, text, error)) return false;
-  std::istringstream in(text);
+  Poco::MemoryInputStream in(text.data(), text.size());  // reads the text without a copy
   // A file of a download directory: DIR/KEY/TARGET/YYYY-MM-DD.csv[.gz], three columns.
   const std::string firstLine = text.substr(0, text.find_first_of("\r\n"));
   if (firstLine == kDownloadHeader) {
